@@ -1,0 +1,83 @@
+#include "framework/FileStream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "framework/HostPath.h"
+
+namespace qvl {
+
+TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+    const std::string host = HostPath(path);
+    switch (mode) {
+        case Mode::Create:
+            fd_ = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd_ < 0) throw EFCreateError(path);
+            break;
+        case Mode::OpenRead:
+            fd_ = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ < 0) throw EFOpenError(path);
+            break;
+        case Mode::OpenReadWrite:
+            fd_ = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+            if (fd_ < 0) throw EFOpenError(path);
+            break;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        if (mode == Mode::Create) throw EFCreateError(path);
+        throw EFOpenError(path);
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TFileStream::Close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) throw EWriteError("Stream write error");
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    char* p = static_cast<char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+    const char* p = static_cast<const char*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, Origin origin) {
+    const int whence = origin == Origin::Beginning ? SEEK_SET : origin == Origin::Current ? SEEK_CUR : SEEK_END;
+    const off_t at = ::lseek(fd_, static_cast<off_t>(offset), whence);
+    return at < 0 ? -1 : static_cast<int64_t>(at);
+}
+
+void TFileStream::SetSize(int64_t size) {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw EWriteError("Stream write error");
+    if (Position() > size) Seek(size, Origin::Beginning);
+}
+
+}  // namespace qvl

@@ -1,0 +1,27 @@
+#pragma once
+// The process's environment and the file-system probes of the installer. Paths may be Windows
+// paths; they are mapped with HostPath.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qvl::platform {
+
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeDirectory = 16;
+constexpr uint32_t kFileAttributeArchive = 32;
+constexpr uint32_t kFileAttributeReadOnly = 1;
+
+// The value of an environment variable, the name matched without regard to letter case;
+// nothing when it is not set. APPDATA, when the environment has no such variable, is the
+// platform's application-data folder: XDG_DATA_HOME, else $HOME/.local/share.
+std::optional<std::string> GetEnvironmentVariable(const std::string& name);
+
+// Attribute bits of an existing file (32, plus 1 when it cannot be written) or folder (16);
+// kInvalidFileAttributes when nothing exists at the path.
+uint32_t GetFileAttributes(const std::string& path);
+
+// Creates one folder level; false when it cannot (missing parent, no permission, name taken).
+bool CreateDirectory(const std::string& path);
+
+}  // namespace qvl::platform

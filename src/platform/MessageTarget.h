@@ -1,0 +1,71 @@
+#pragma once
+// Message targets: what a hidden window with a window procedure is on the original platform.
+// A target's handler runs on the GUI thread while messages are dispatched; messages can be
+// posted to it from any thread. Built on the Qt event loop, but nothing here shows Qt.
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace qvl::platform {
+
+// Identifies a target; 0 is no target. Ids are never reused within a process.
+using TargetId = uint64_t;
+
+struct Message {
+    unsigned msg = 0;
+    uintptr_t wParam = 0;
+    intptr_t lParam = 0;
+};
+
+constexpr unsigned kTimerMessage = 275;  // WM_TIMER; wParam = timer id
+
+// Low and high 16-bit halves of a message parameter, as the original platform packs them.
+constexpr unsigned LoWord(intptr_t v) { return static_cast<unsigned>(v) & 0xFFFFu; }
+constexpr unsigned HiWord(intptr_t v) { return (static_cast<unsigned>(v) >> 16) & 0xFFFFu; }
+constexpr intptr_t MakeLParam(unsigned lo, unsigned hi) {
+    return static_cast<intptr_t>(((hi & 0xFFFFu) << 16) | (lo & 0xFFFFu));
+}
+
+// Owns one target. Destroying it stops its timers and drops every message still queued for it,
+// so a handler never runs for an owner that is gone. Move-only.
+class MessageTarget {
+public:
+    using Handler = std::function<void(const Message&)>;
+
+    explicit MessageTarget(Handler handler);
+    ~MessageTarget();
+    MessageTarget(const MessageTarget&) = delete;
+    MessageTarget& operator=(const MessageTarget&) = delete;
+
+    TargetId Id() const;
+
+    // Starts periodic timer `id` (or restarts it with a new interval): every `intervalMs`
+    // milliseconds message 275 with wParam = id is delivered to this target during dispatch,
+    // until KillTimer. Returns false when the platform refuses (interval 0 is refused).
+    bool SetTimer(unsigned id, unsigned intervalMs);
+    // Stops timer `id`; harmless when it does not run.
+    void KillTimer(unsigned id);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Queues a message for `target`, from any thread. A message whose target is gone by the time it
+// would be delivered is dropped.
+void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam);
+
+// Delivers every pending message and event of the GUI thread (posted messages, socket
+// notifications, timers, repaints, input), then returns. Needs a QCoreApplication (or a
+// subclass) to exist.
+void ProcessMessages();
+
+// Waits until `fd` has something to read (or has closed or failed), any message or event is
+// pending, or `maxWaitMs` passes, whichever is first; then dispatches as ProcessMessages does.
+// The receive loops use it so that a silent peer costs no processor time.
+void WaitForSocketOrMessage(int fd, int maxWaitMs);
+
+// Sleeps the calling thread (the wait loops' 2 ms turn).
+void Sleep(unsigned ms);
+
+}  // namespace qvl::platform
