@@ -1,0 +1,108 @@
+// The header line list: finding and setting headers by name.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "framework/Exception.h"
+#include "net/http/ExtStrings.h"
+
+using namespace qvl;
+
+namespace {
+
+// Runs the test body in a given locale and restores the previous one.
+class LocaleScope {
+public:
+    explicit LocaleScope(const char* name) {
+        const char* old = std::setlocale(LC_ALL, nullptr);
+        saved_ = old ? old : "C";
+        ok_ = std::setlocale(LC_ALL, name) != nullptr;
+    }
+    ~LocaleScope() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool ok() const { return ok_; }
+
+private:
+    std::string saved_;
+    bool ok_;
+};
+
+}  // namespace
+
+TEST(ExStringList, SetHeaderAppendsReplacesAndRemoves) {
+    TExStringList l;
+    l.SetHeader("Host", "a");
+    EXPECT_EQ(l.Text(), "Host: a\r\n");
+    l.SetHeader("Host", "b");
+    EXPECT_EQ(l.Text(), "Host: b\r\n");
+
+    l.Add("Accept: x");
+    l.SetHeader("host", "c");  // the name as given is written
+    EXPECT_EQ(l.Text(), "host: c\r\nAccept: x\r\n");
+
+    l.SetHeader("Cookie", "");  // absent: nothing happens
+    EXPECT_EQ(l.Count(), 2);
+    l.SetHeader("HOST", "");
+    EXPECT_EQ(l.Text(), "Accept: x\r\n");
+}
+
+TEST(ExStringList, IndexOfHeaderSkipsLinesWithoutColon) {
+    TExStringList l;
+    EXPECT_EQ(l.IndexOfHeader("Host"), -1);
+    l.Add("GET / HTTP/1.0");
+    l.Add("Accept: text/html");
+    EXPECT_EQ(l.IndexOfHeader("accept"), 1);
+    EXPECT_EQ(l.IndexOfHeader("GET / HTTP/1.0"), -1);
+    EXPECT_EQ(l.IndexOfHeader("Accept "), -1);  // the blank after the colon is not in the name
+    l.Add(": no name");
+    EXPECT_EQ(l.IndexOfHeader(""), 2);
+}
+
+TEST(ExStringList, TheFirstOfTwoLinesOfAHeaderIsUsed) {
+    TExStringList l;
+    l.Add("Accept: one");
+    l.Add("Accept: two");
+    EXPECT_EQ(l.IndexOfHeader("ACCEPT"), 0);
+    l.SetHeader("Accept", "new");
+    EXPECT_EQ(l.Text(), "Accept: new\r\nAccept: two\r\n");
+    l.SetHeader("Accept", "");
+    EXPECT_EQ(l.Text(), "Accept: two\r\n");
+}
+
+TEST(ExStringList, SortedListIsSearchedByHalving) {
+    TExStringList l;
+    l.SetSorted(true);
+    EXPECT_EQ(l.IndexOfHeader("a"), -1);
+    for (const char* line : {"accept: 1", "cookie: 2", "from: 3", "host: 4", "referer: 5"}) l.Add(line);
+    EXPECT_EQ(l.IndexOfHeader("Accept"), 0);
+    EXPECT_EQ(l.IndexOfHeader("HOST"), 3);
+    EXPECT_EQ(l.IndexOfHeader("referer"), 4);
+    EXPECT_EQ(l.IndexOfHeader("date"), -1);
+    EXPECT_EQ(l.IndexOfHeader("zzz"), -1);
+    // Replacing a line is refused on a sorted list.
+    EXPECT_THROW(l.SetHeader("Host", "x"), EStringListError);
+}
+
+TEST(ExStringList, AsciiNamesIgnoreCaseInTheCLocaleAndInUtf8) {
+    {
+        LocaleScope c("C");
+        ASSERT_TRUE(c.ok());
+        EXPECT_EQ(CompareHeaderNames("host", "HOST"), 0);
+        EXPECT_EQ(CompareHeaderNames("Content-Length", "content-length"), 0);
+        EXPECT_LT(CompareHeaderNames("Accept", "cookie"), 0);
+        EXPECT_GT(CompareHeaderNames("Referer", "host"), 0);
+        EXPECT_NE(CompareHeaderNames("Host", "Hostx"), 0);
+        EXPECT_NE(CompareHeaderNames(std::string("a\0b", 3), "a"), 0);
+        EXPECT_EQ(CompareHeaderNames(std::string("A\0b", 3), std::string("a\0B", 3)), 0);
+    }
+    {
+        LocaleScope utf8("C.UTF-8");
+        if (!utf8.ok()) GTEST_SKIP() << "no C.UTF-8 locale";
+        EXPECT_EQ(CompareHeaderNames("host", "HOST"), 0);
+        // Non-ASCII letters fold too when the locale knows them.
+        EXPECT_EQ(CompareHeaderNames("\xC3\x84rger", "\xC3\xA4RGER"), 0);
+        // Bytes that are not UTF-8 still compare, byte by byte.
+        EXPECT_EQ(CompareHeaderNames("X\xFF", "x\xFF"), 0);
+        EXPECT_NE(CompareHeaderNames("X\xFF", "x\xFE"), 0);
+    }
+}
