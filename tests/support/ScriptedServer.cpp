@@ -1,0 +1,371 @@
+#include "ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+
+namespace qvl::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The thread looks at the stop flag at least this often while it waits for the client.
+constexpr int kSliceMs = 20;
+// A normal close waits at most this long for the client to close its side too.
+constexpr int kDrainMs = 1000;
+
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+}  // namespace
+
+ScriptedServer::Script& ScriptedServer::Script::ReadUntil(std::string delimiter) {
+    steps_.push_back({Kind::ReadUntil, std::move(delimiter), 0, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::ReadBytes(size_t count) {
+    steps_.push_back({Kind::ReadBytes, {}, count, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::ReadUntilClosed() {
+    steps_.push_back({Kind::ReadUntilClosed, {}, 0, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::Send(std::string bytes) {
+    steps_.push_back({Kind::Send, std::move(bytes), 0, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::SendInPieces(std::string bytes, size_t maxPiece, uint32_t seed) {
+    steps_.push_back({Kind::SendInPieces, std::move(bytes), maxPiece == 0 ? 1 : maxPiece, seed});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::WaitForRelease() {
+    steps_.push_back({Kind::WaitForRelease, {}, 0, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::Close() {
+    steps_.push_back({Kind::Close, {}, 0, 0});
+    return *this;
+}
+
+ScriptedServer::Script& ScriptedServer::Script::Reset() {
+    steps_.push_back({Kind::Reset, {}, 0, 0});
+    return *this;
+}
+
+ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{std::move(script)}) {}
+
+ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+    if (scripts_.empty()) scripts_.emplace_back();
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
+    const int on = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(listenFd_);
+        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+    stop_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    }
+    // Every wait of the thread looks at stop_ at least every kSliceMs, so this join is bounded.
+    if (thread_.joinable()) thread_.join();
+    ::close(listenFd_);
+}
+
+size_t ScriptedServer::ConnectionCount() const {
+    std::lock_guard lock(mutex_);
+    return connections_.size();
+}
+
+size_t ScriptedServer::FinishedCount() const {
+    std::lock_guard lock(mutex_);
+    size_t n = 0;
+    for (const auto& c : connections_) n += c.finished ? 1 : 0;
+    return n;
+}
+
+std::string ScriptedServer::Received(size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < connections_.size() ? connections_[index].received : std::string();
+}
+
+std::vector<std::string> ScriptedServer::Errors() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
+
+void ScriptedServer::Release() {
+    std::lock_guard lock(mutex_);
+    ++releases_;
+    changed_.notify_all();
+}
+
+bool ScriptedServer::WaitForConnections(size_t count, int timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return connections_.size() >= count; });
+}
+
+bool ScriptedServer::WaitUntilFinished(size_t count, int timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        size_t n = 0;
+        for (const auto& c : connections_) n += c.finished ? 1 : 0;
+        return n >= count;
+    });
+}
+
+uint16_t ScriptedServer::UnusedPort() {
+    // Bind to a free port and give it back without listening: until something else takes the
+    // port (unlikely within a test), connecting to it is refused.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("ScriptedServer: socket failed");
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("ScriptedServer: cannot bind on 127.0.0.1");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+void ScriptedServer::Fail(size_t index, const std::string& what) {
+    std::lock_guard lock(mutex_);
+    errors_.push_back("connection " + std::to_string(index) + ": " + what);
+}
+
+void ScriptedServer::Run() {
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, kSliceMs) <= 0) continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        // Each send() leaves as its own segment, so pieces reach the client as separate packets.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        size_t index;
+        {
+            std::lock_guard lock(mutex_);
+            index = connections_.size();
+            connections_.emplace_back();
+            changed_.notify_all();
+        }
+        const Script& script = scripts_[std::min(index, scripts_.size() - 1)];
+        RunScript(fd, index, script);
+        MarkFinished(index);
+    }
+}
+
+void ScriptedServer::MarkFinished(size_t index) {
+    std::lock_guard lock(mutex_);
+    connections_[index].finished = true;
+    changed_.notify_all();
+}
+
+bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::string& why) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_.load());
+    for (;;) {
+        if (stop_) {
+            why = "server stopped";
+            return false;
+        }
+        char buffer[65536];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            pending.append(buffer, static_cast<size_t>(n));
+            std::lock_guard lock(mutex_);
+            connections_[index].received.append(buffer, static_cast<size_t>(n));
+            return true;
+        }
+        if (n == 0) {
+            why = "client closed";
+            return false;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            why = std::string("recv failed: ") + std::strerror(errno);
+            return false;
+        }
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) {
+            why = "timed out waiting for the client";
+            return false;
+        }
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, std::min(left, kSliceMs));
+    }
+}
+
+bool ScriptedServer::SendAll(int fd, const char* data, size_t len, std::string& why) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_.load());
+    while (len > 0) {
+        if (stop_) {
+            why = "server stopped";
+            return false;
+        }
+        const ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n;
+            len -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            why = std::string("send failed: ") + std::strerror(errno);
+            return false;
+        }
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) {
+            why = "timed out waiting for the client to read";
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, std::min(left, kSliceMs));
+    }
+    return true;
+}
+
+void ScriptedServer::RunScript(int fd, size_t index, const Script& script) {
+    std::string pending;  // received but not yet consumed by a read step
+    std::string why;
+    bool open = true;
+    size_t stepNo = 0;
+    auto fail = [&](const char* step) {
+        Fail(index, "step " + std::to_string(stepNo) + " (" + step + "): " + why);
+    };
+
+    for (const auto& step : script.steps_) {
+        if (!open) break;
+        bool ok = true;
+        switch (step.kind) {
+        case Script::Kind::ReadUntil: {
+            size_t at;
+            while ((at = pending.find(step.bytes)) == std::string::npos)
+                if (!(ok = ReadMore(fd, index, pending, why))) break;
+            if (ok) pending.erase(0, at + step.bytes.size());
+            else fail("read until");
+            break;
+        }
+        case Script::Kind::ReadBytes:
+            while (pending.size() < step.count)
+                if (!(ok = ReadMore(fd, index, pending, why))) break;
+            if (ok) pending.erase(0, step.count);
+            else fail("read bytes");
+            break;
+        case Script::Kind::ReadUntilClosed:
+            while (ReadMore(fd, index, pending, why)) {}
+            pending.clear();
+            if (why != "client closed" && why.rfind("recv failed", 0) != 0) {
+                ok = false;
+                fail("read until closed");
+            }
+            break;
+        case Script::Kind::Send:
+            if (!(ok = SendAll(fd, step.bytes.data(), step.bytes.size(), why))) fail("send");
+            break;
+        case Script::Kind::SendInPieces: {
+            std::mt19937 random(step.seed);
+            std::uniform_int_distribution<size_t> size(1, step.count);
+            size_t at = 0;
+            while (ok && at < step.bytes.size()) {
+                const size_t n = std::min(size(random), step.bytes.size() - at);
+                if (!(ok = SendAll(fd, step.bytes.data() + at, n, why))) break;
+                at += n;
+                // Pacing only, so that the pieces do not merge on the way; nothing waits on it.
+                if (at < step.bytes.size()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            if (!ok) fail("send in pieces");
+            break;
+        }
+        case Script::Kind::WaitForRelease: {
+            std::unique_lock lock(mutex_);
+            ok = changed_.wait_for(lock, std::chrono::milliseconds(stepTimeoutMs_.load()),
+                                   [&] { return releases_ > 0 || stop_; }) &&
+                 releases_ > 0;
+            if (ok) --releases_;
+            lock.unlock();
+            if (!ok) {
+                why = stop_ ? "server stopped" : "never released";
+                fail("wait for release");
+            }
+            break;
+        }
+        case Script::Kind::Close:
+            open = false;
+            break;
+        case Script::Kind::Reset: {
+            const linger hard{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::close(fd);
+            fd = -1;
+            open = false;
+            break;
+        }
+        }
+        if (!ok) break;
+        ++stepNo;
+    }
+
+    if (fd < 0) return;
+    // A normal close: FIN first, then take what the client still sends until it closes as well,
+    // because closing with unread bytes in the receive queue would reset the connection. The
+    // script counts as finished once the FIN is out.
+    ::shutdown(fd, SHUT_WR);
+    MarkFinished(index);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kDrainMs);
+    while (!stop_) {
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            std::lock_guard lock(mutex_);
+            connections_[index].received.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
+        const int left = MillisecondsLeft(deadline);
+        if (left == 0) break;
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, std::min(left, kSliceMs));
+    }
+    ::close(fd);
+}
+
+}  // namespace qvl::test
