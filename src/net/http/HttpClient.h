@@ -1,0 +1,159 @@
+#pragma once
+// THttpClient: the HTTP/1.0 client component, built on the socket engine. Every command is one
+// synchronous call that, pass after pass: splits the URL (ParseURL), composes the request
+// (BuildHeader), fires OnAboutToSend, connects, sends the request, reads the reply header and
+// captures the body (into the file named by Body, or into Body itself), reports the outcome
+// (OnSuccess / OnFailure), disconnects, and follows a redirection (300 to 399) with another pass.
+// While it waits the engine keeps the message queue running, so events arrive inside the call.
+//
+// HTTP outcomes are events; everything else leaves the command as an exception:
+//   - Exception "Empty URL", "HTTP Secure Socket is not supported", EConvertError for a bad
+//     port text (before connecting);
+//   - EFOpenError for an upload file that cannot be opened (before connecting);
+//   - ESockError from the engine (connection, transfer, aborts and time-outs as EAbortError or
+//     the engine's time-out messages), and for a reply that is not HTTP: no status line, a bad
+//     status line, a bad Content-Length, a body shorter than its Content-Length;
+//   - EFCreateError when the Header or Body file cannot be created;
+//   - Exception when a command has been redirected kMaxPasses times and is redirected again.
+// From the connect on, the connection is closed before the exception reaches the caller.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/http/ExtStrings.h"
+#include "net/socket/SocketEngine.h"
+
+namespace qvl {
+
+// The commands, by the values the outcome events report.
+enum CmdType : uint8_t {
+    CmdGet = 0,
+    CmdOptions = 1,
+    CmdHead = 2,
+    CmdPost = 3,
+    CmdPut = 4,
+    CmdPatch = 5,
+    CmdCopy = 6,
+    CmdMove = 7,
+    CmdDelete = 8,
+    CmdLink = 9,
+    CmdUnlink = 10,
+    CmdTrace = 11,
+    CmdNoMethod = 12,
+};
+
+// An outcome event: the code of the command that ran.
+using TResultEvent = std::function<void(CmdType Cmd)>;
+
+// Optional values of request header lines.
+class THeaderInfo : public TObject {
+public:
+    std::string LocalMailAddress;  // sent as "User-Agent: "
+    std::string LocalProgram;      // sent as "From: "
+    std::string Cookie;            // sent as "Cookie: "; set by a redirect that carried Set-Cookie
+    std::string Referer;           // sent as "Referer: "
+    std::string UserId;            // with Password: "Authorization: Basic " + Base64(id:password)
+    std::string Password;
+};
+
+class THttpClient : public TSocketEngine {
+public:
+    // A command makes at most this many passes; a reply that redirects the last one raises.
+    static constexpr int kMaxPasses = 20;
+
+    // Header "Head.txt", Body "Default.htm", both modes off, HeaderInfo empty.
+    explicit THttpClient(TComponent* owner = nullptr);
+    ~THttpClient() override;
+
+    // ---- Properties ---------------------------------------------------------------------------
+    // InputFileMode: the name of the file that receives the reply body (created or emptied on
+    // every pass, whatever the status); otherwise the body text itself.
+    std::string Body = "Default.htm";
+    // OutputFileMode: the name of the file that receives the reply header; otherwise the header
+    // text itself (status line, header lines and the blank line, as received).
+    std::string Header = "Head.txt";
+    std::unique_ptr<THeaderInfo> HeaderInfo;
+    bool InputFileMode = false;
+    // Also makes the data argument of Post, Put, Patch, Trace and SendWithoutMethod the name of
+    // the file whose bytes are uploaded.
+    bool OutputFileMode = false;
+
+    // ---- Events -----------------------------------------------------------------------------
+    // Once per pass, after the request is composed and before connecting.
+    TNotifyEvent OnAboutToSend;
+    // Status below 300, inside the pass (before it disconnects). Do not start a command here.
+    TResultEvent OnSuccess;
+    // Status 400 and above, inside the pass (before it disconnects). Do not start a command here.
+    TResultEvent OnFailure;
+    // Status 300 to 399, after disconnecting; Handled = true ends the command there.
+    THandlerEvent OnRedirect;
+    // Status 401, after OnFailure and after disconnecting. The command then ends; a handler may
+    // set HeaderInfo's credentials and issue the command again.
+    TNotifyEvent OnAuthenticationNeeded;
+
+    // ---- State of the running (or last) command ---------------------------------------------
+    std::string RequestPath;     // path sent in the request line when no proxy is used
+    std::unique_ptr<TExStringList> RequestHeaders;  // request line and header lines
+    std::string LocationValue;   // Location of the last reply (at most 256 bytes)
+    std::string SetCookieValue;  // last Set-Cookie of the last reply (at most 256 bytes)
+    std::string SendData;        // data text, or with OutputFileMode the upload file's name
+    std::string TargetURI;       // second argument of Copy, Move, Link, Unlink
+    std::string RequestURL;      // URL of the running command; the redirect target once followed
+    CmdType CurrentCmd = CmdGet;
+    // The last reply announced a Content-Length (BytesTotal holds it; BytesTotal is 0 without
+    // one). ReadResponseHeader also keeps the reply's status line, with its line end, in the
+    // engine's LastReply.
+    bool ContentLengthSeen = false;
+
+    // ---- Commands (each returns when its cycle ends) -------------------------------------------
+    virtual void Options(const std::string& URL);
+    virtual void Get(const std::string& URL);
+    // Without OutputFileMode the data is URL-encoded as one value ("=" and "&" too).
+    virtual void Post(const std::string& URL, const std::string& Data);
+    virtual void Put(const std::string& URL, const std::string& Data);
+    virtual void Head(const std::string& URL);
+    virtual void Patch(const std::string& URL, const std::string& Data);
+    virtual void Delete(const std::string& URL);
+    virtual void Trace(const std::string& URL, const std::string& Data);
+    // Send "URI-header: " + TargetURI.
+    virtual void Copy(const std::string& URL, const std::string& TargetURI);
+    virtual void Move(const std::string& URL, const std::string& TargetURI);
+    // Send "Link: " + the link value, and no body (so no Content-Length either).
+    virtual void Link(const std::string& URL, const std::string& LinkValue);
+    virtual void Unlink(const std::string& URL, const std::string& LinkValue);
+    // A request with a body like Put but without a method of its own. HTTP needs one, so it is
+    // sent as a POST of the data, unencoded.
+    virtual void SendWithoutMethod(const std::string& URL, const std::string& Data);
+
+    // Sets WaitDone (ending a lookup or accept wait) and calls Cancel; the running operation
+    // then ends with its cancel or abort exception. The time-out calls this too.
+    void Abort() override;
+
+    // ---- The steps of a pass (called by RunCommand; public so they can be tested alone) -------
+    // Runs passes until a reply is not a redirection or OnRedirect handles one.
+    virtual void RunCommand();
+    // Splits RequestURL into Host, Port and RequestPath; "/" is appended to a URL without path.
+    virtual void ParseURL();
+    // Composes the request line and header lines into RequestHeaders.
+    virtual void BuildHeader();
+    // Reads the status line and header lines into Header (text or file) and sets ReplyCode,
+    // BytesTotal, LocationValue and SetCookieValue.
+    virtual void ReadResponseHeader();
+    // Sends RequestHeaders, the blank line and, for the commands with a body, the body.
+    virtual void SendRequest();
+
+    // The method word that starts the request line of a command ("GET ", ..., "POST " for
+    // CmdNoMethod).
+    static std::string MethodWord(CmdType cmd);
+
+private:
+    void StartCommand(CmdType cmd, const std::string& URL);
+    bool HasBody() const;
+    int64_t BodyLength() const;
+    std::string CredentialsToken() const;
+    void CaptureBody();
+    void SendBodyText();
+};
+
+}  // namespace qvl
