@@ -1,0 +1,45 @@
+#pragma once
+// A server or helper program that a test starts and that must not outlive it.
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvl::test {
+
+class ChildProcess {
+public:
+    // Starts `program` (a path; argv[0] is the program itself) with `arguments`, the caller's
+    // environment and folder, standard input from /dev/null and standard output and error
+    // appended to `outputPath` (/dev/null when empty). The child inherits no other descriptor,
+    // and the kernel kills it should the starting thread die without stopping it.
+    // Throws std::runtime_error when it cannot be started.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& outputPath = {});
+    // Stops the child as Stop() does.
+    ~ChildProcess();
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    // Whether the child is still running; collects it when it has ended.
+    bool Running();
+    // The wait status (as from waitpid) once the child has ended and been collected.
+    std::optional<int> WaitStatus() const { return status_; }
+    // Waits at most `timeout` for the child to end by itself; returns whether it did.
+    bool WaitForExit(std::chrono::milliseconds timeout);
+    // SIGTERM, then at most `grace` for it to end, then SIGKILL and collect it. Returns true
+    // when it ended before SIGKILL was needed. Does nothing once the child has been collected.
+    bool Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
+
+private:
+    void StopNoThrow() noexcept;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+}  // namespace qvl::test

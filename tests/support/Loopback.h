@@ -1,0 +1,16 @@
+#pragma once
+// Ports on 127.0.0.1 for servers that tests start themselves. Nothing here touches any other
+// address.
+#include <cstdint>
+
+namespace qvl::test {
+
+// A TCP port on 127.0.0.1 that was free a moment ago: bound with port 0, read back, released.
+// Another process may take it before the caller binds it, so callers must cope with a clash.
+uint16_t PickFreeLoopbackPort();
+
+// One blocking connect to 127.0.0.1:port; true when something accepted it. The connection is
+// closed again at once without sending anything.
+bool CanConnectLoopback(uint16_t port);
+
+}  // namespace qvl::test
