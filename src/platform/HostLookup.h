@@ -18,4 +18,8 @@ namespace qvl::platform {
 uint64_t AsyncGetHostByName(TargetId target, unsigned msg, const std::string& name);
 void CancelHostLookup(uint64_t handle);
 
+// Lookups whose worker has not finished yet, given up or not. Tests wait for 0 to know that
+// nothing more can arrive.
+int RunningHostLookupsForTesting();
+
 }  // namespace qvl::platform

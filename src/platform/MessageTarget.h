@@ -26,8 +26,11 @@ constexpr intptr_t MakeLParam(unsigned lo, unsigned hi) {
     return static_cast<intptr_t>(((hi & 0xFFFFu) << 16) | (lo & 0xFFFFu));
 }
 
-// Owns one target. Destroying it stops its timers and drops every message still queued for it,
-// so a handler never runs for an owner that is gone. Move-only.
+// Owns one target. Create and destroy it on the GUI thread (the thread of the QCoreApplication).
+// Destroying it stops its timers and drops every message still queued for it, so a handler never
+// runs for an owner that is gone; it may even be destroyed from inside its own handler.
+// A handler should not throw; if one does, the exception is shown in the application's error
+// box and dispatch goes on. Not copyable.
 class MessageTarget {
 public:
     using Handler = std::function<void(const Message&)>;
@@ -62,7 +65,8 @@ void ProcessMessages();
 
 // Waits until `fd` has something to read (or has closed or failed), any message or event is
 // pending, or `maxWaitMs` passes, whichever is first; then dispatches as ProcessMessages does.
-// The receive loops use it so that a silent peer costs no processor time.
+// The receive loops use it so that a silent peer costs no processor time. With `fd` < 0 it waits
+// for messages and events only.
 void WaitForSocketOrMessage(int fd, int maxWaitMs);
 
 // Sleeps the calling thread (the wait loops' 2 ms turn).

@@ -46,10 +46,14 @@ void CleanupSockets();
 int SocketServiceUsers();
 void FailSocketStartupForTesting(bool fail);
 
-// Creates a TCP stream socket (IPv4). Returns the descriptor or kNoSocket (see LastSocketError).
+// Creates a TCP stream socket (IPv4). Returns the descriptor or kNoSocket (see LastSocketError;
+// 10093 while the service is not started).
 int CreateSocket(int protocol);
 // Linger on with time 0, so that closing resets the connection at once. 0 or -1.
 int SetLingerZero(int fd);
+// AsyncSelect, RecvSocket, AcceptSocket, ListenSocket and CloseSocket run on the GUI thread, where
+// the notifications are watched.
+//
 // Makes `fd` non-blocking and delivers the events of `mask` as message `msg` to `target`
 // (connect once with its error; read when bytes are pending, re-armed by the next recv; close
 // once, when the peer has closed and nothing is pending, or with its error such as a reset).
@@ -63,12 +67,23 @@ int ConnectSocket(int fd, uint32_t addressNet, uint16_t portNet);
 int SendSocket(int fd, const void* data, int len);
 // Receives (or with kMsgPeek copies) up to `len` bytes; returns how many, 0 when the peer has
 // closed, or -1 (10035 when nothing is pending, 10057 on a socket that is not connected).
+// A receive that takes bytes (not a peek) re-arms the read event.
 int RecvSocket(int fd, void* data, int len, int flags);
 // Closes the socket and drops its notifications. 0 or -1.
 int CloseSocket(int fd);
 // Accepts a pending connection; returns the new socket or kNoSocket; fills the peer's address
-// and port (network byte order) when given.
+// and port (network byte order) when given. Re-arms the accept event of the listening socket.
 int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet);
+// Binds to an IPv4 address and port (network byte order; port 0 = any free port) and listens.
+// With AsyncSelect, every pending connection is an accept event (8), re-armed by AcceptSocket.
+// 0 or -1.
+int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog);
+// The local port of a bound socket in host byte order, or -1.
+int LocalPortOf(int fd);
+
+// How often a socket notifier has woken the event loop in this process. Tests use it to show
+// that an idle socket costs nothing.
+uint64_t SocketNotifierActivationsForTesting();
 
 // The Windows Sockets error number of this thread's last failed call.
 int LastSocketError();
