@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,56 +13,125 @@
 #include <stdexcept>
 #include <thread>
 
+extern char** environ;
+
 namespace qvl::test {
 
 namespace {
 
+struct ChildSetup {
+    const char* program;
+    char* const* argv;
+    char* const* envp;
+    const char* workingDirectory;  // nullptr: keep
+    int outputFd;
+    int errorFd;
+    bool limitFileSize;
+    rlimit fileSize;
+    pid_t parent;
+};
+
 // Only async-signal-safe calls may run between fork and exec in a process with threads.
-[[noreturn]] void ExecChild(const char* program, char* const* argv, int outputFd, pid_t parent) {
+[[noreturn]] void ExecChild(const ChildSetup& setup) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The parent may already have gone before the line above took effect.
-    if (::getppid() != parent) ::_exit(127);
+    if (::getppid() != setup.parent) ::_exit(127);
     const int input = ::open("/dev/null", O_RDONLY);
-    if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(outputFd, 1) < 0 || ::dup2(outputFd, 2) < 0) ::_exit(127);
+    if (input < 0 || ::dup2(input, 0) < 0 || ::dup2(setup.outputFd, 1) < 0 || ::dup2(setup.errorFd, 2) < 0) {
+        ::_exit(127);
+    }
     // A server the test closes (to play a server that went away) must not live on in a child
     // that inherited its socket.
     if (::syscall(SYS_close_range, 3U, ~0U, 0U) != 0) {
         for (int fd = 3; fd < 4096; ++fd) ::close(fd);
     }
+    if (setup.workingDirectory && ::chdir(setup.workingDirectory) != 0) ::_exit(127);
     // Undo what a test framework may have changed that the child would inherit.
     ::signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(program, argv);
+    if (setup.limitFileSize) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (::setrlimit(RLIMIT_FSIZE, &setup.fileSize) != 0) ::_exit(127);
+    }
+    ::execve(setup.program, setup.argv, setup.envp);
     ::_exit(127);
+}
+
+class OutputFd {
+public:
+    explicit OutputFd(const std::string& path) {
+        const std::string name = path.empty() ? std::string("/dev/null") : path;
+        fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw std::runtime_error("cannot open " + name + ": " + std::strerror(errno));
+    }
+    ~OutputFd() { ::close(fd_); }
+    OutputFd(const OutputFd&) = delete;
+    OutputFd& operator=(const OutputFd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+std::vector<std::string> ChildEnvironment(const ChildProcess::Options& options) {
+    std::vector<std::string> entries;
+    if (!options.clearEnvironment) {
+        for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+    }
+    for (const auto& [name, value] : options.environment) {
+        const std::string prefix = name + "=";
+        std::erase_if(entries, [&](const std::string& entry) { return entry.rfind(prefix, 0) == 0; });
+        if (value) entries.push_back(prefix + *value);
+    }
+    return entries;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& text : strings) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& outputPath) {
-    std::vector<std::string> storage;
-    storage.reserve(arguments.size() + 1);
-    storage.push_back(program);
-    storage.insert(storage.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : storage) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+                           const std::string& outputPath)
+    : ChildProcess(program, arguments, Options{outputPath, {}, {}, false, {}, std::nullopt}) {}
 
-    const std::string output = outputPath.empty() ? std::string("/dev/null") : outputPath;
-    const int outputFd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (outputFd < 0) throw std::runtime_error("cannot open " + output + ": " + std::strerror(errno));
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const Options& options) {
+    std::vector<std::string> argumentStorage{program};
+    argumentStorage.insert(argumentStorage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv = Pointers(argumentStorage);
+    std::vector<std::string> environmentStorage = ChildEnvironment(options);
+    std::vector<char*> envp = Pointers(environmentStorage);
+
     if (::access(program.c_str(), X_OK) != 0) {
-        ::close(outputFd);
         throw std::runtime_error("cannot run " + program + ": " + std::strerror(errno));
     }
-    const pid_t parent = ::getpid();
+    OutputFd output(options.outputPath);
+    std::optional<OutputFd> error;
+    if (!options.errorPath.empty()) error.emplace(options.errorPath);
+
+    ChildSetup setup{};
+    setup.program = program.c_str();
+    setup.argv = argv.data();
+    setup.envp = envp.data();
+    setup.workingDirectory = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
+    setup.outputFd = output.get();
+    setup.errorFd = error ? error->get() : output.get();
+    setup.limitFileSize = options.fileSizeLimit.has_value();
+    if (options.fileSizeLimit) {
+        setup.fileSize.rlim_cur = static_cast<rlim_t>(*options.fileSizeLimit);
+        setup.fileSize.rlim_max = static_cast<rlim_t>(*options.fileSizeLimit);
+    }
+    setup.parent = ::getpid();
     const pid_t pid = ::fork();
-    if (pid == 0) ExecChild(program.c_str(), argv.data(), outputFd, parent);
-    const int forkError = errno;
-    ::close(outputFd);
-    if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
+    if (pid == 0) ExecChild(setup);
+    if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     pid_ = pid;
 }
 

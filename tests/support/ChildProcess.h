@@ -5,17 +5,34 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvl::test {
 
 class ChildProcess {
 public:
-    // Starts `program` (a path; argv[0] is the program itself) with `arguments`, the caller's
-    // environment and folder, standard input from /dev/null and standard output and error
-    // appended to `outputPath` (/dev/null when empty). The child inherits no other descriptor,
-    // and the kernel kills it should the starting thread die without stopping it.
+    struct Options {
+        // Standard output, appended to (/dev/null when empty); standard error goes to the same
+        // file unless errorPath names another.
+        std::string outputPath;
+        std::string errorPath;
+        // The child's folder; the caller's when empty.
+        std::string workingDirectory;
+        // The caller's environment (or none, with clearEnvironment), then these changes in
+        // order: a value sets the variable, std::nullopt removes it.
+        bool clearEnvironment = false;
+        std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+        // RLIMIT_FSIZE in bytes: no file can grow past it. SIGXFSZ is ignored in the child, so
+        // a write past the limit fails with EFBIG instead of killing the program.
+        std::optional<unsigned long long> fileSizeLimit;
+    };
+
+    // Starts `program` (a path; argv[0] is the program itself) with `arguments`, standard
+    // input from /dev/null and the options above. The child inherits no other descriptor, and
+    // the kernel kills it should the starting thread die without stopping it.
     // Throws std::runtime_error when it cannot be started.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const Options& options);
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::string& outputPath = {});
     // Stops the child as Stop() does.

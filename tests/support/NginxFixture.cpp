@@ -229,9 +229,9 @@ std::string NginxFixture::AccessLog() const { return ReadOrEmpty(dir_ / "access.
 std::string NginxFixture::ErrorLog() const { return ReadOrEmpty(dir_ / "error.log"); }
 std::filesystem::path NginxFixture::ConfigPath() const { return dir_ / "nginx.conf"; }
 
-void NginxFixture::Stop() {
+void NginxFixture::Stop(std::chrono::milliseconds grace) {
     if (process_) {
-        process_->Stop();
+        process_->Stop(grace);
         process_.reset();
     }
 }

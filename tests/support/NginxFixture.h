@@ -81,8 +81,10 @@ public:
     std::string ErrorLog() const;
     std::filesystem::path ConfigPath() const;
 
-    // Stops nginx now (SIGTERM, bounded wait, SIGKILL); the port then refuses connections.
-    void Stop();
+    // Stops nginx now (SIGTERM, at most `grace` to finish, SIGKILL); the port then refuses
+    // connections. With a grace of 0 a reply in progress is cut off where it stands: the
+    // client sees the connection close before the announced Content-Length.
+    void Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
     bool Running();
     pid_t Pid() const { return process_ ? process_->Pid() : -1; }
 
