@@ -15,4 +15,8 @@ void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lPa
 // Whether an enabled read notifier already watches `fd` (so a wait needs no second one).
 bool ReadWatched(int fd);
 
+// Called when `fd` is closed: a WaitForSocketOrMessage that is watching it (further up the
+// stack, while a handler runs) stops, since the number may soon belong to another socket.
+void StopWaitingOn(int fd);
+
 }  // namespace qvl::platform::detail

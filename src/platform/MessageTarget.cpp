@@ -104,6 +104,24 @@ void FreeZombies() {
     std::erase_if(zombies, [](const std::unique_ptr<TargetObject>& z) { return z->depth == 0; });
 }
 
+// The notifiers of the waits in progress (nested when a handler waits), GUI thread only.
+std::vector<QSocketNotifier*>& WaitNotifiers() {
+    static auto* notifiers = new std::vector<QSocketNotifier*>;
+    return *notifiers;
+}
+
+// Watches a socket for the length of one wait.
+class WaitNotifier {
+public:
+    explicit WaitNotifier(int fd) : notifier_(fd, QSocketNotifier::Read) { WaitNotifiers().push_back(&notifier_); }
+    ~WaitNotifier() { std::erase(WaitNotifiers(), &notifier_); }
+    WaitNotifier(const WaitNotifier&) = delete;
+    WaitNotifier& operator=(const WaitNotifier&) = delete;
+
+private:
+    QSocketNotifier notifier_;
+};
+
 // Wakes the event loop when a wait's bound has passed.
 class WakeUp : public QObject {
 protected:
@@ -174,6 +192,11 @@ void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lPa
                                 new PostedMessageEvent(Message{msg, wParam, lParam}, std::move(stillWanted)));
 }
 
+void StopWaitingOn(int fd) {
+    for (QSocketNotifier* notifier : WaitNotifiers())
+        if (notifier->socket() == fd) notifier->setEnabled(false);
+}
+
 }  // namespace detail
 
 void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam) {
@@ -202,8 +225,8 @@ void WaitForSocketOrMessage(int fd, int maxWaitMs) {
     // A socket whose read event is armed wakes the loop by itself; otherwise a notifier of our
     // own does, for the length of this wait. Anything else pending (a posted message, a timer,
     // input) keeps processEvents from blocking at all, and the bound's timer ends the wait.
-    std::unique_ptr<QSocketNotifier> readable;
-    if (fd >= 0 && !detail::ReadWatched(fd)) readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    std::unique_ptr<WaitNotifier> readable;
+    if (fd >= 0 && !detail::ReadWatched(fd)) readable = std::make_unique<WaitNotifier>(fd);
     WakeUp bound;
     const int timer = bound.startTimer(maxWaitMs, Qt::PreciseTimer);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

@@ -364,6 +364,7 @@ int RecvSocket(int fd, void* data, int len, int flags) {
 int CloseSocket(int fd) {
     // Forgetting the record stops the notifiers and turns away whatever they queued.
     Watches().erase(fd);
+    detail::StopWaitingOn(fd);
     if (::close(fd) != 0) {
         const int err = errno;
         lastError = err == EBADF ? 10038 : WsaErrorFromErrno(err);

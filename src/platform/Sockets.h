@@ -56,9 +56,12 @@ int SetLingerZero(int fd);
 //
 // Makes `fd` non-blocking and delivers the events of `mask` as message `msg` to `target`
 // (connect once with its error; read when bytes are pending, re-armed by the next recv; close
-// once, when the peer has closed and nothing is pending, or with its error such as a reset).
-// A mask of 0 stops the notifications. Closing the socket stops them too, and no notification
-// of a closed socket is ever delivered, even when a new socket gets the same number.
+// once, when the peer has closed and nothing is pending, or with its error such as a reset;
+// accept on a listening socket, re-armed by the next AcceptSocket). Write readiness (2) is not
+// reported. A socket is watched only from its connect (or listen) on: a fresh one has nothing
+// to tell. A mask of 0 stops the notifications. Closing the socket stops them too, and no
+// notification of a closed socket is ever delivered, even when a new socket gets the same
+// number.
 int AsyncSelect(int fd, TargetId target, unsigned msg, long mask);
 // Starts connecting to an IPv4 address and port, both in network byte order. Returns 0, or -1
 // with LastSocketError() 10035 while the connect goes on (the normal case) or another error.

@@ -423,3 +423,37 @@ TEST(SocketAddresses, DottedTextAndPortOrder) {
     EXPECT_EQ(InetAddr(""), 0xFFFFFFFFu);
     EXPECT_EQ(Htons(0x1234), htons(0x1234));
 }
+
+TEST_F(Sockets, AFreshSocketIsNotWatchedUntilItConnects) {
+    // Never connected, it polls as hung up: watching it would spin the loop.
+    Client idle;
+    const uint64_t before = SocketNotifierActivationsForTesting();
+    const int turns = qvl::test::PumpFor(60);
+    EXPECT_EQ(SocketNotifierActivationsForTesting(), before);
+    EXPECT_TRUE(idle.events.empty());
+    EXPECT_LT(turns, 20);
+}
+
+TEST_F(Sockets, ClosingTheSocketAnOuterWaitWatchesDoesNotLeaveItWatchingTheNewOne) {
+    // An unregistered, connected, silent socket: the wait watches it with a notifier of its own.
+    // A handler running inside that wait closes it and makes a fresh socket, which gets the same
+    // number and polls as hung up; a loop nested in the handler must not spin on it.
+    ScriptedServer server(Script().WaitForRelease().Close());
+    const int fd = CreateSocket(6);
+    ConnectSocket(fd, kLoopback, Htons(server.Port()));
+    ASSERT_TRUE(server.WaitForConnections(1, 5000));
+    int fresh = kNoSocket;
+    int nestedTurns = -1;
+    MessageTarget closer([&](const Message&) {
+        CloseSocket(fd);
+        fresh = CreateSocket(0);
+        nestedTurns = qvl::test::PumpFor(50);
+    });
+    PostMessage(closer.Id(), 1200, 0, 0);
+    WaitForSocketOrMessage(fd, 5000);  // the message is delivered inside this wait
+    ASSERT_GE(nestedTurns, 0);
+    EXPECT_EQ(fresh, fd);  // the number was reused, or this test proves nothing
+    EXPECT_LT(nestedTurns, 20);
+    CloseSocket(fresh);
+    server.Release();
+}
