@@ -196,7 +196,7 @@ public:
     virtual int Accept();
 
 protected:
-    // The transfer buffer; ResolveHost also keeps the host name in it.
+    // The transfer buffer of every send and receive.
     std::unique_ptr<char[]> IOBuffer;
 
     // One turn of the lookup/connect/accept waits: sleep 2 ms, then dispatch.

@@ -1,0 +1,623 @@
+#include "net/socket/SocketEngine.h"
+
+#include <cstring>
+
+#include "framework/Application.h"
+#include "framework/FileStream.h"
+#include "net/socket/NotifyWindow.h"
+#include "platform/HostLookup.h"
+
+namespace qvl {
+
+namespace {
+
+constexpr unsigned kSocketVersion = 0x0101;  // 1.1
+constexpr int kAddressFamilyInet = 2;
+constexpr int kProtocolTcp = 6;
+constexpr uint32_t kNoDottedAddress = 0xFFFFFFFFu;
+// How long a receive loop that found nothing waits for the socket or a message before it looks
+// again. Short enough that the time-out timer and the user stay prompt even if a wake-up is
+// missed, long enough that a silent peer costs next to no processor time.
+constexpr int kIdleWaitMs = 50;
+
+std::string VersionText(uint16_t version) {
+    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
+}
+
+// Stops the time-out timer on every way out of a transfer operation, so that a timer left
+// running after an exception cannot cancel the next operation.
+class TimerOffOnExit {
+public:
+    explicit TimerOffOnExit(TSocketEngine& engine) : engine_(engine) {}
+    ~TimerOffOnExit() { engine_.TimerOff(); }
+    TimerOffOnExit(const TimerOffOnExit&) = delete;
+    TimerOffOnExit& operator=(const TimerOffOnExit&) = delete;
+
+private:
+    TSocketEngine& engine_;
+};
+
+}  // namespace
+
+int TSocketEngine::startupCount_ = 0;
+
+int TSocketEngine::StartupCount() { return startupCount_; }
+
+TSocketEngine::TSocketEngine(TComponent* owner)
+    : TComponent(owner), IOBuffer(std::make_unique<char[]>(kIOBufferSize)) {
+    NotifyWindow = CreateNotifyWindow(this);
+    TimeOutTimer = std::make_unique<TThreadTimer>(this);
+    TimeOutTimer->SetEnabled(false);
+    TimeOutTimer->SetOnTimer([this](TObject* sender) { TimerFired(sender); });
+    InitializeSockets();
+}
+
+TSocketEngine::~TSocketEngine() {
+    BeginDestroy();
+    TSocketEngine::Abort();
+    Cancel();
+    TimeOutTimer.reset();
+    if (lookupHandle_ != 0) platform::CancelHostLookup(lookupHandle_);
+    NotifyWindow.reset();
+    FinalClose = true;
+    if (!Designing()) {
+        // A destructor must not throw; a failing close has nobody left to tell.
+        Application::Swallowed([this] { RequestCloseSocket(); });
+        SocketHandle = platform::kNoSocket;
+        if (--startupCount_ == 0) platform::CleanupSockets();
+    }
+}
+
+// ---- Connection lifecycle ---------------------------------------------------------------------
+
+void TSocketEngine::InitializeSockets() {
+    StatusMessage(8, "Initializing Winsock");
+    if (Designing()) return;
+    try {
+        ++startupCount_;
+        if (startupCount_ == 1) {
+            if (platform::StartupSockets(kSocketVersion, &WinsockData) != 0) {
+                --startupCount_;
+                throw ESockError("socket service start-up failed");
+            }
+            WinsockInfo.Add("Version= " + VersionText(WinsockData.version));
+            WinsockInfo.Add("High Version= " + VersionText(WinsockData.highVersion));
+            WinsockInfo.Add("Description= " + WinsockData.description);
+            WinsockInfo.Add("System= " + WinsockData.systemStatus);
+            WinsockInfo.Add("Max Sockets= " + std::to_string(WinsockData.maxSockets));
+            WinsockInfo.Add("Max Udp pack size= " + std::to_string(WinsockData.maxUdpDatagram));
+        }
+        try {
+            const int fd = platform::CreateSocket(kProtocolTcp);
+            if (fd == platform::kNoSocket) throw ESockError("no socket");
+            SocketHandle = fd;
+            platform::SetLingerZero(fd);
+            RegisterSocket(fd);
+        } catch (...) {
+            if (--startupCount_ == 0) platform::CleanupSockets();
+            throw;
+        }
+    } catch (...) {
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+void TSocketEngine::RegisterSocket(int fd) {
+    platform::AsyncSelect(fd, NotifyWindow ? NotifyWindow->Id() : 0,
+                          platform::kSocketEventMessage, platform::kEngineEventMask);
+}
+
+void TSocketEngine::ResolveHost() {
+    StatusMessage(8, "Resolve Host");
+    std::string name = Proxy.empty() ? Host : Proxy;
+    // The name is used as a NUL-terminated string: anything after a NUL byte is not part of it.
+    name.resize(std::strlen(name.c_str()));
+
+    RemoteAddress.address = platform::InetAddr(name);
+    if (RemoteAddress.address != kNoDottedAddress) return;
+
+    RemoteAddress.address = 0;
+    TimerOn();
+    WaitDone = false;
+    LookupAddress = 0;
+    lookupHandle_ = platform::AsyncGetHostByName(NotifyWindow ? NotifyWindow->Id() : 0,
+                                                 platform::kLookupDoneMessage, name);
+    while (!WaitDone && !TimedOut && !Canceled) WaitTurn();
+    TimerOff();
+    // A lookup we stop waiting for must not report back later, into some other wait.
+    platform::CancelHostLookup(lookupHandle_);
+    lookupHandle_ = 0;
+
+    if (TimedOut) throw ESockError("Host Lookup Timed Out");
+    if (Canceled) throw ESockError("Host Lookup Canceled");
+    if (!LastNotifyOK) throw ESockError("Host Lookup Failed");
+    RemoteAddress.address = LookupAddress;
+    if (OnHostResolved) {
+        const TOnHostResolved handler = OnHostResolved;
+        handler(this);
+    }
+}
+
+void TSocketEngine::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected) throw ESockError("Already connected");
+
+    int retries = 0;
+    for (;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError& e) {
+            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") {
+                throw;
+            }
+            // A failed lookup leaves the address 0, which the test below deals with.
+        }
+        if (RemoteAddress.address != 0) break;
+        if (retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
+        bool handled = false;
+        const THandlerEvent handler = OnInvalidHost;
+        handler(handled);
+        if (!handled) throw ESockError("Null Remote Address");
+        ++retries;
+    }
+
+    RemoteAddress.family = kAddressFamilyInet;
+    RemoteAddress.port =
+        platform::Htons(static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
+    WaitDone = false;
+    LastNotifyOK = true;
+    if (platform::ConnectSocket(SocketHandle, RemoteAddress.address, RemoteAddress.port) != 0) {
+        std::string message;
+        CheckSocketError(platform::kWsaEWouldBlock, message);
+    }
+    TimerOn();
+    while (!Connected && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
+    TimerOff();
+    if (!TimedOut && !Canceled && LastNotifyOK) return;
+
+    if (OnConnectionFailed) {
+        const TNotifyEvent handler = OnConnectionFailed;
+        handler(this);
+    }
+    if (TimedOut) throw ESockError("Connection Timed out");
+    if (Canceled) throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TSocketEngine::Disconnect() {
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TSocketEngine::Cancel() {
+    StatusMessage(8, "Canceling");
+    Canceled = true;
+}
+
+void TSocketEngine::Abort() {
+    StatusMessage(8, "Abort");
+    Cancel();
+}
+
+void TSocketEngine::RequestCloseSocket() {
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (SocketHandle == platform::kNoSocket) return;
+    if (platform::CloseSocket(SocketHandle) != 0) {
+        std::string message;
+        CheckSocketError(platform::kWsaEWouldBlock, message);
+        return;
+    }
+    SocketHandle = platform::kNoSocket;
+    if (!Destroying() && OnDisconnect) {
+        const TNotifyEvent handler = OnDisconnect;
+        handler(this);
+    }
+    if (FinalClose) return;
+    const int fd = platform::CreateSocket(0);
+    if (fd == platform::kNoSocket) {
+        std::string message;
+        CheckSocketError(platform::kWsaEWouldBlock, message);
+        return;
+    }
+    SocketHandle = fd;
+    RegisterSocket(fd);
+}
+
+void TSocketEngine::StatusMessage(uint8_t level, const std::string& text) {
+    if (level > ReportLevel) return;
+    LastStatus = text;
+    if (Destroying() || !OnStatus) return;
+    const TOnStatus handler = OnStatus;
+    const std::string status = LastStatus;
+    Application::Swallowed([&] { handler(this, status); });
+}
+
+void TSocketEngine::TimerOn() {
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    TimeOutTimer->SetInterval(static_cast<uint32_t>(TimeOut < 0 ? 0 : TimeOut));
+    TimeOutTimer->SetEnabled(true);
+}
+
+void TSocketEngine::TimerOff() {
+    StatusMessage(8, "Timer Off");
+    if (TimeOutTimer) TimeOutTimer->SetEnabled(false);
+}
+
+void TSocketEngine::TimerFired(TObject*) {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    WaitDone = true;
+    Abort();
+}
+
+void TSocketEngine::HandleNotification(const platform::Message& message) {
+    Application::Swallowed([&] {
+        const unsigned event = platform::LoWord(message.lParam);
+        const unsigned error = platform::HiWord(message.lParam);
+        LastNotifyOK = error == 0;
+        if (message.msg == platform::kSocketEventMessage) {
+            switch (event) {
+            case platform::kFdRead:
+                if (OnDataArrived) {
+                    const TNotifyEvent handler = OnDataArrived;
+                    Application::Swallowed([&] { handler(this); });
+                }
+                break;
+            case platform::kFdAccept:
+                Connected = true;
+                // Accept waits for this flag; without it an accept would never be noticed.
+                WaitDone = true;
+                if (OnConnectionRequest) {
+                    const TNotifyEvent handler = OnConnectionRequest;
+                    handler(this);
+                }
+                break;
+            case platform::kFdConnect:
+                if (LastNotifyOK) {
+                    Connected = true;
+                    if (OnConnect) {
+                        const TNotifyEvent handler = OnConnect;
+                        handler(this);
+                    }
+                }
+                break;
+            case platform::kFdClose:
+                // With unread data left, the reader meets the end of the stream itself.
+                if (!DataAvailable()) RequestCloseSocket();
+                break;
+            default:
+                break;
+            }
+        } else if (message.msg == platform::kLookupDoneMessage) {
+            LookupAddress = static_cast<uint32_t>(message.wParam);
+            WaitDone = true;
+        }
+    });
+}
+
+void TSocketEngine::WaitTurn() {
+    platform::Sleep(2);
+    platform::ProcessMessages();
+}
+
+void TSocketEngine::ReceiveTurn(bool nothingPending) {
+    if (nothingPending) {
+        platform::WaitForSocketOrMessage(SocketHandle, kIdleWaitMs);
+    } else {
+        platform::ProcessMessages();
+    }
+}
+
+// ---- Errors -------------------------------------------------------------------------------------
+
+void TSocketEngine::CheckSocketError(uint16_t expectedError, std::string& message) {
+    const int err = platform::LastSocketError();
+    LastErrorNo = err;
+    if (err == expectedError || err <= 10000) {
+        message.clear();
+        return;
+    }
+    std::string text;
+    GetErrorMessage(static_cast<uint16_t>(err), text);
+    message = text;
+    if (OnSocketError) {
+        const TOnSocketError handler = OnSocketError;
+        handler(this, static_cast<uint16_t>(err), text);
+    }
+    throw ESockError(text);
+}
+
+void TSocketEngine::GetErrorMessage(uint16_t errorNo, std::string& message) {
+    StatusMessage(8, "Looking Up Error Message" + message);
+    message = SocketErrorText(errorNo);
+}
+
+// ---- Data transfer -------------------------------------------------------------------------------
+
+void TSocketEngine::SendBuffer(const void* data, uint16_t length) {
+    StatusMessage(4, "Sending Buffer");
+    TimerOn();
+    {
+        TimerOffOnExit timerOff(*this);
+        if (!Canceled) {
+            const char* rest = static_cast<const char*>(data);
+            size_t left = length;
+            if (left == 0) {
+                left = strnlen(rest, kMaxWriteLength + 1);
+                if (left > static_cast<size_t>(kMaxWriteLength)) {
+                    throw ESockError("Text too long to write: more than 65535 bytes");
+                }
+            }
+            while (left > 0 && !Canceled) {
+                const int n = platform::SendSocket(SocketHandle, rest, static_cast<int>(left));
+                if (n > 0) {
+                    rest += n;
+                    left -= static_cast<size_t>(n);
+                } else if (n < 0) {
+                    std::string message;
+                    CheckSocketError(platform::kWsaEWouldBlock, message);
+                } else {
+                    break;
+                }
+            }
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TSocketEngine::Write(const std::string& text) {
+    StatusMessage(8, "Write");
+    // The text goes out as a NUL-terminated string, so it ends at its first NUL byte.
+    const size_t length = std::strlen(text.c_str());
+    if (length > static_cast<size_t>(kMaxWriteLength)) {
+        throw ESockError("Text too long to write: " + std::to_string(length) +
+                         " bytes, at most 65535");
+    }
+    std::memcpy(IOBuffer.get(), text.data(), length);
+    IOBuffer[length] = '\0';
+    SendBuffer(IOBuffer.get(), 0);
+}
+
+void TSocketEngine::Writeln(const std::string& text) {
+    StatusMessage(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+void TSocketEngine::ReceiveExactly(char* into, int count) {
+    while (count > 0) {
+        const int n = platform::RecvSocket(SocketHandle, into, count, 0);
+        if (n > 0) {
+            into += n;
+            count -= n;
+        } else if (n < 0) {
+            std::string message;
+            CheckSocketError(platform::kWsaEWouldBlock, message);
+        } else {
+            break;
+        }
+    }
+}
+
+void TSocketEngine::ReadLn(std::string& line) {
+    StatusMessage(8, "ReadLn");
+    TimerOn();
+    TimerOffOnExit timerOff(*this);
+    char* const buffer = IOBuffer.get();
+    // IOBuffer holds the line so far followed by a peeked copy of what is pending; `line` holds
+    // the part already taken from the socket, so whatever follows the line stays in the socket.
+    int taken = 0;
+    int lineEnd = -1;
+    line.clear();
+    do {
+        const int n = platform::RecvSocket(SocketHandle, buffer + taken, kMaxLineLength - taken,
+                                           platform::kMsgPeek);
+        if (n == 0) {
+            line.clear();
+            return;
+        }
+        if (n < 0) {
+            LastErrorNo = platform::LastSocketError();
+            if (LastErrorNo == platform::kWsaENotConn) {
+                line.clear();
+                return;
+            }
+            std::string message;
+            CheckSocketError(platform::kWsaEWouldBlock, message);
+            ReceiveTurn(true);
+            continue;
+        }
+        const void* lf = std::memchr(buffer + taken, '\n', static_cast<size_t>(n));
+        if (lf != nullptr) {
+            lineEnd = static_cast<int>(static_cast<const char*>(lf) - buffer);
+            break;
+        }
+        if (taken + n >= kMaxLineLength) {
+            throw ESockError("Line too long: no line end within 65536 bytes");
+        }
+        line.resize(static_cast<size_t>(taken + n));
+        ReceiveExactly(line.data() + taken, n);
+        taken += n;
+        ReceiveTurn(false);
+    } while (!Canceled);
+
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    line.resize(static_cast<size_t>(lineEnd + 1));
+    ReceiveExactly(line.data() + taken, lineEnd + 1 - taken);
+}
+
+void TSocketEngine::Transaction(const std::string& command, std::string& reply) {
+    StatusMessage(8, "Transaction");
+    ReplyCode = 0;
+    Writeln(command);
+    std::string answer;
+    ReadLn(answer);
+    LastReply = answer;
+    if (!LastReply.empty()) {
+        StatusMessage(1, LastReply);
+        int64_t value = 0;
+        size_t digits = 0;
+        while (digits < LastReply.size() && digits < 10 && LastReply[digits] >= '0' &&
+               LastReply[digits] <= '9') {
+            value = value * 10 + (LastReply[digits] - '0');
+            ++digits;
+        }
+        // A number that does not fit the 16-bit reply code is no valid code, rather than a
+        // wrapped (possibly negative) one.
+        if (digits > 0) ReplyCode = value <= INT16_MAX ? static_cast<int16_t>(value) : 0;
+    }
+    reply = LastReply;
+}
+
+void TSocketEngine::SendFile(const std::string& fileName) {
+    StatusMessage(8, "SendFile");
+    TFileStream file(fileName, TFileStream::Mode::OpenRead);
+    char* const buffer = IOBuffer.get();
+    const int64_t size = file.Size();
+    while (file.Position() != size && !Canceled) {
+        const int64_t chunk = file.Read(buffer, kChunkSize);
+        if (chunk <= 0) break;  // the file shrank under us: nothing more to send
+        const char* rest = buffer;
+        int left = static_cast<int>(chunk);
+        while (left > 0 && !Canceled) {
+            const int n = platform::SendSocket(SocketHandle, rest, left);
+            if (n > 0) {
+                rest += n;
+                left -= n;
+                BytesSent += n;
+                if (OnPacketSent) {
+                    const TNotifyEvent handler = OnPacketSent;
+                    handler(this);
+                }
+            } else if (n < 0) {
+                std::string message;
+                CheckSocketError(platform::kWsaEWouldBlock, message);
+            }
+            platform::ProcessMessages();
+            if (n == 0) break;
+        }
+    }
+    file.Close();
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TSocketEngine::CaptureFile(const std::string& fileName) {
+    StatusMessage(8, "CaptureFile");
+    BytesRecvd = 0;
+    TimerOn();
+    {
+        TimerOffOnExit timerOff(*this);
+        TFileStream file(fileName, TFileStream::Mode::Create);
+        char* const buffer = IOBuffer.get();
+        while (!Canceled) {
+            const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
+            if (n == 0) break;
+            if (n > 0) {
+                // WriteBuffer raises when the file takes less (a full disk): never lose data
+                // silently.
+                file.WriteBuffer(buffer, n);
+                BytesRecvd += n;
+                if (OnPacketRecvd) {
+                    const TNotifyEvent handler = OnPacketRecvd;
+                    handler(this);
+                }
+                TimerOn();
+                ReceiveTurn(false);
+                continue;
+            }
+            LastErrorNo = platform::LastSocketError();
+            if (LastErrorNo == platform::kWsaENotConn) break;
+            std::string message;
+            CheckSocketError(platform::kWsaEWouldBlock, message);
+            ReceiveTurn(true);
+        }
+        file.Close();
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TSocketEngine::CaptureString(std::string& text, int maxLength) {
+    StatusMessage(8, "Capture String");
+    text.clear();
+    BytesRecvd = 0;
+    TimerOn();
+    {
+        TimerOffOnExit timerOff(*this);
+        char* const buffer = IOBuffer.get();
+        while (!Canceled) {
+            if (maxLength != -1 && static_cast<int64_t>(text.size()) >= maxLength) break;
+            const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
+            if (n == 0) break;
+            if (n > 0) {
+                text.append(buffer, static_cast<size_t>(n));
+                BytesRecvd += n;
+                if (OnPacketRecvd) {
+                    const TNotifyEvent handler = OnPacketRecvd;
+                    handler(this);
+                }
+                TimerOn();
+                ReceiveTurn(false);
+                continue;
+            }
+            LastErrorNo = platform::LastSocketError();
+            if (LastErrorNo == platform::kWsaENotConn) break;
+            std::string message;
+            CheckSocketError(platform::kWsaEWouldBlock, message);
+            ReceiveTurn(true);
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket capture aborted");
+    }
+}
+
+bool TSocketEngine::DataAvailable() {
+    StatusMessage(8, "Data Available");
+    // A scratch byte of its own: a close notification can call this in the middle of a ReadLn
+    // that is using IOBuffer.
+    char scratch = 0;
+    return platform::RecvSocket(SocketHandle, &scratch, 1, platform::kMsgPeek) == 1;
+}
+
+int TSocketEngine::Accept() {
+    StatusMessage(4, "Accepting");
+    while (!WaitDone && !Canceled) WaitTurn();
+    if (Canceled) throw ESockError("Accepting Canceled");
+    if (!LastNotifyOK) throw ESockError("Error creating Data Connection");
+    uint32_t address = 0;
+    uint16_t port = 0;
+    const int fd = platform::AcceptSocket(SocketHandle, &address, &port);
+    if (fd == platform::kNoSocket) {
+        std::string message;
+        CheckSocketError(platform::kWsaEWouldBlock, message);
+        return platform::kNoSocket;
+    }
+    RegisterSocket(fd);
+    RemoteAddress.family = kAddressFamilyInet;
+    RemoteAddress.port = port;
+    RemoteAddress.address = address;
+    if (Canceled) {
+        Canceled = false;
+        platform::CloseSocket(fd);
+        throw EAbortError("Socket send aborted");
+    }
+    return fd;
+}
+
+}  // namespace qvl
