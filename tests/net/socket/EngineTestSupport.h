@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "net/socket/SocketEngine.h"
 #include "platform/MessageTarget.h"
 
@@ -69,6 +71,9 @@ private:
 };
 
 std::string ReadWholeFile(const std::string& path);
+
+// Compares byte strings, telling the sizes and the first difference instead of dumping both.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 
 // An engine for tests, pointed at 127.0.0.1:port, recording its status texts.

@@ -91,8 +91,8 @@ TEST(ReadLn, LongLinesUpToTheBufferAcrossPieces) {
     for (uint32_t seed : {11u, 12u}) {
         ScriptedServer server(Script().SendInPieces(text, seed == 11 ? 4096 : 100 * 1024, seed).Close());
         auto engine = ConnectedEngine(server);
-        EXPECT_EQ(engine->ReadLn(), big + "\r\n");
-        EXPECT_EQ(engine->ReadLn(), longest + "\n");
+        EXPECT_TRUE(test::SameBytes(engine->ReadLn(), big + "\r\n"));
+        EXPECT_TRUE(test::SameBytes(engine->ReadLn(), longest + "\n"));
         EXPECT_EQ(engine->ReadLn(), "end\r\n");
         EXPECT_EQ(engine->ReadLn(), "");
     }
@@ -145,9 +145,11 @@ TEST(Write, StopsAtNulAndRefusesOverlongText) {
               "Text too long to write: 65536 bytes, at most 65535");
     engine->Write(std::string(65535, 'y'));
     engine->Writeln("end");
+    // The first socket closes with a reset, which would drop what the server has not read yet.
+    ASSERT_TRUE(PumpUntil([&] { return server.Received(0).size() >= 65544; }, 5000));
     engine->Disconnect();
     ASSERT_TRUE(server.WaitUntilFinished(1, 5000));
-    EXPECT_EQ(server.Received(0), "ab\r\n" + std::string(65535, 'y') + "end\r\n");
+    EXPECT_TRUE(test::SameBytes(server.Received(0), "ab\r\n" + std::string(65535, 'y') + "end\r\n"));
 }
 
 TEST(CaptureFile, EveryByteInOrderWithOneEventPerChunk) {
@@ -169,7 +171,7 @@ TEST(CaptureFile, EveryByteInOrderWithOneEventPerChunk) {
         EXPECT_EQ(engine->BytesRecvd, 300000);
         ExpectWellFormedPieces(log, 300000);
         EXPECT_EQ(log.fileSizes, log.totals) << "each chunk is in the file before its event";
-        EXPECT_EQ(test::ReadWholeFile(path), data);
+        EXPECT_TRUE(test::SameBytes(test::ReadWholeFile(path), data));
     }
 }
 
@@ -193,7 +195,7 @@ TEST(CaptureFile, SmallMiddleAndBigChunks) {
     EXPECT_EQ(pieces[0], 1);
     EXPECT_EQ(pieces[1], 1000);
     ExpectWellFormedPieces(log, 71001);
-    EXPECT_EQ(test::ReadWholeFile(path), "A" + std::string(1000, 'B') + big);
+    EXPECT_TRUE(test::SameBytes(test::ReadWholeFile(path), "A" + std::string(1000, 'B') + big));
 }
 
 TEST(CaptureFile, CancelFromThePacketEventEndsAfterThatChunk) {
@@ -253,7 +255,7 @@ TEST(CaptureString, ChunksOfAnySizeAndTheMaximumLength) {
         ASSERT_TRUE(PumpUntil([&] { return engine->DataAvailable(); }, 5000));
         std::string text;
         engine->CaptureString(text, 10);  // stops before the next recv, not at 10 bytes
-        EXPECT_EQ(text, hundred);
+        EXPECT_TRUE(test::SameBytes(text, hundred));
         EXPECT_EQ(engine->BytesRecvd, 100);
         server.Release();
     }
@@ -265,7 +267,7 @@ TEST(CaptureString, ChunksOfAnySizeAndTheMaximumLength) {
         engine->OnPacketRecvd = [&](TObject*) { log.totals.push_back(engine->BytesRecvd); };
         std::string text;
         engine->CaptureString(text, -1);
-        EXPECT_EQ(text, data);
+        EXPECT_TRUE(test::SameBytes(text, data));
         ExpectWellFormedPieces(log, 200000);
     }
 }
@@ -301,9 +303,9 @@ TEST(SendFile, ChunksOf65536AndTheCount) {
         EXPECT_LE(at - before, 65536);
         before = at;
     }
+    ASSERT_TRUE(PumpUntil([&] { return server.Received(0).size() >= data.size(); }, 5000));
+    EXPECT_TRUE(test::SameBytes(server.Received(0), data));
     engine->Disconnect();
-    ASSERT_TRUE(server.WaitUntilFinished(1, 5000));
-    EXPECT_EQ(server.Received(0), data);
 
     EXPECT_EQ(MessageOf([&] { engine->SendFile(dir.File("missing.bin")); }),
               "Cannot open file " + dir.File("missing.bin"));
