@@ -16,8 +16,8 @@
 namespace qvl {
 namespace {
 
-using test::PumpFor;
-using test::PumpUntil;
+using enginetest::PumpFor;
+using enginetest::PumpUntil;
 using test::ScriptedServer;
 
 std::string MessageOf(const std::function<void()>& body) {
@@ -256,7 +256,7 @@ TEST(StatusMessage, ReportLevelFiltersTheTexts) {
         ScriptedServer server(ScriptedServer::Script().ReadUntil("\r\n").Send("250 OK\r\n").ReadUntilClosed());
         TSocketEngine engine;
         engine.ReportLevel = level;
-        test::StatusLog log;
+        enginetest::StatusLog log;
         log.Attach(engine);
         engine.Host = "127.0.0.1";
         engine.Port = server.Port();

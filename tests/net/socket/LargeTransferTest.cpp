@@ -92,19 +92,16 @@ TEST(LargeTransfer, ThreeGiBAreCountedExactly) {
 
 TEST(Accept, TakesAConnectionOnAListeningSocket) {
     TSocketEngine engine;
-    // Make the engine's socket a listening one, as a protocol layer that accepts would.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Make the engine's own (already registered) socket a listening one, as a protocol layer
+    // that accepts would.
+    ASSERT_EQ(platform::ListenSocket(engine.SocketHandle, platform::InetAddr("127.0.0.1"), 0, 1), 0);
+    const int port = platform::LocalPortOf(engine.SocketHandle);
+    ASSERT_GT(port, 0);
+    const int listener = engine.SocketHandle;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    platform::CloseSocket(engine.SocketHandle);
-    engine.SocketHandle = listener;
-    platform::AsyncSelect(listener, engine.NotifyWindow->Id(), platform::kSocketEventMessage,
-                          platform::kEngineEventMask);
+    a.sin_port = htons(static_cast<uint16_t>(port));
 
     // Bounds the wait: if no accept notification ever came, Accept ends as cancelled.
     TThreadTimer guard;
@@ -123,7 +120,7 @@ TEST(Accept, TakesAConnectionOnAListeningSocket) {
     EXPECT_EQ(engine.RemoteAddress.address, platform::InetAddr("127.0.0.1"));
     ASSERT_EQ(::send(client, "hi", 2, MSG_NOSIGNAL), 2);
     char got[2] = {};
-    ASSERT_TRUE(test::PumpUntil([&] { return platform::RecvSocket(accepted, got, 2, 0) == 2; }, 5000));
+    ASSERT_TRUE(enginetest::PumpUntil([&] { return platform::RecvSocket(accepted, got, 2, 0) == 2; }, 5000));
     EXPECT_EQ(std::string(got, 2), "hi");
     platform::CloseSocket(accepted);
     ::close(client);

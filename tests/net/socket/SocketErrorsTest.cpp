@@ -39,7 +39,7 @@ TEST(CheckSocketError, WouldBlockAndSmallNumbersPassQuietly) {
 TEST(CheckSocketError, RaisesNumberedTextAfterOnSocketError) {
     TSocketEngine engine;
     engine.ReportLevel = 8;
-    test::StatusLog log;
+    enginetest::StatusLog log;
     log.Attach(engine);
     std::vector<std::pair<uint16_t, std::string>> events;
     engine.OnSocketError = [&](TObject* sender, uint16_t no, const std::string& text) {
@@ -94,7 +94,7 @@ TEST(CheckSocketError, HandlerExceptionReplacesTheSocketError) {
 TEST(GetErrorMessage, ReportsWithIncomingTextAndFillsTheMessage) {
     TSocketEngine engine;
     engine.ReportLevel = 8;
-    test::StatusLog log;
+    enginetest::StatusLog log;
     log.Attach(engine);
     std::string message = " for 10060";
     engine.GetErrorMessage(10060, message);

@@ -14,8 +14,8 @@
 namespace qvl {
 namespace {
 
-using test::PumpFor;
-using test::PumpUntil;
+using enginetest::PumpFor;
+using enginetest::PumpUntil;
 
 TEST(ThreadTimer, StartsOnlyWithIntervalEnabledAndHandler) {
     TThreadTimer timer;
@@ -64,7 +64,7 @@ TEST(ThreadTimer, SameValueAgainKeepsTheRunningPeriod) {
             return ticks > 0;
         },
         3000));
-    EXPECT_LT(test::ElapsedMs(start), 3000);
+    EXPECT_LT(enginetest::ElapsedMs(start), 3000);
 }
 
 TEST(ThreadTimer, OffAndOnAgainRestartsThePeriod) {
@@ -74,7 +74,7 @@ TEST(ThreadTimer, OffAndOnAgainRestartsThePeriod) {
     timer.SetOnTimer([&](TObject*) { ++ticks; });
     // Switching off and on every few ms restarts the period each time, so it never elapses.
     const auto start = std::chrono::steady_clock::now();
-    while (test::ElapsedMs(start) < 500) {
+    while (enginetest::ElapsedMs(start) < 500) {
         timer.SetEnabled(false);
         timer.SetEnabled(true);
         platform::Sleep(2);

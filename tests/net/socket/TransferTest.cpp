@@ -21,7 +21,7 @@
 namespace qvl {
 namespace {
 
-using test::PumpUntil;
+using enginetest::PumpUntil;
 using test::ScriptedServer;
 using Script = ScriptedServer::Script;
 
@@ -86,13 +86,13 @@ TEST(ReadLn, ExactLinesWhateverTheSplit) {
 
 TEST(ReadLn, LongLinesUpToTheBufferAcrossPieces) {
     const std::string longest(65535, 'a');  // + LF = 65536, the longest line there is
-    const std::string big = test::PatternBytes(60000, 7, false);
+    const std::string big = enginetest::PatternBytes(60000, 7, false);
     const std::string text = big + "\r\n" + longest + "\n" + "end\r\n";
     for (uint32_t seed : {11u, 12u}) {
         ScriptedServer server(Script().SendInPieces(text, seed == 11 ? 4096 : 100 * 1024, seed).Close());
         auto engine = ConnectedEngine(server);
-        EXPECT_TRUE(test::SameBytes(engine->ReadLn(), big + "\r\n"));
-        EXPECT_TRUE(test::SameBytes(engine->ReadLn(), longest + "\n"));
+        EXPECT_TRUE(enginetest::SameBytes(engine->ReadLn(), big + "\r\n"));
+        EXPECT_TRUE(enginetest::SameBytes(engine->ReadLn(), longest + "\n"));
         EXPECT_EQ(engine->ReadLn(), "end\r\n");
         EXPECT_EQ(engine->ReadLn(), "");
     }
@@ -149,13 +149,13 @@ TEST(Write, StopsAtNulAndRefusesOverlongText) {
     ASSERT_TRUE(PumpUntil([&] { return server.Received(0).size() >= 65544; }, 5000));
     engine->Disconnect();
     ASSERT_TRUE(server.WaitUntilFinished(1, 5000));
-    EXPECT_TRUE(test::SameBytes(server.Received(0), "ab\r\n" + std::string(65535, 'y') + "end\r\n"));
+    EXPECT_TRUE(enginetest::SameBytes(server.Received(0), "ab\r\n" + std::string(65535, 'y') + "end\r\n"));
 }
 
 TEST(CaptureFile, EveryByteInOrderWithOneEventPerChunk) {
-    test::TempDir dir;
-    const std::string path = dir.File("body.bin");
-    const std::string data = test::PatternBytes(300000, 21);
+    test::TempDir dir("qvl-socket-test");
+    const std::string path = enginetest::FileIn(dir, "body.bin");
+    const std::string data = enginetest::PatternBytes(300000, 21);
     for (uint32_t seed : {1u, 2u, 3u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         ScriptedServer server(Script().SendInPieces(data, 100 * 1024, seed).Close());
@@ -171,14 +171,14 @@ TEST(CaptureFile, EveryByteInOrderWithOneEventPerChunk) {
         EXPECT_EQ(engine->BytesRecvd, 300000);
         ExpectWellFormedPieces(log, 300000);
         EXPECT_EQ(log.fileSizes, log.totals) << "each chunk is in the file before its event";
-        EXPECT_TRUE(test::SameBytes(test::ReadWholeFile(path), data));
+        EXPECT_TRUE(enginetest::SameBytes(test::ReadFileBytes(path), data));
     }
 }
 
 TEST(CaptureFile, SmallMiddleAndBigChunks) {
-    test::TempDir dir;
-    const std::string path = dir.File("chunks.bin");
-    const std::string big = test::PatternBytes(70000, 22);
+    test::TempDir dir("qvl-socket-test");
+    const std::string path = enginetest::FileIn(dir, "chunks.bin");
+    const std::string big = enginetest::PatternBytes(70000, 22);
     ScriptedServer server(Script()
                               .Send("A").WaitForRelease()
                               .Send(std::string(1000, 'B')).WaitForRelease()
@@ -195,12 +195,12 @@ TEST(CaptureFile, SmallMiddleAndBigChunks) {
     EXPECT_EQ(pieces[0], 1);
     EXPECT_EQ(pieces[1], 1000);
     ExpectWellFormedPieces(log, 71001);
-    EXPECT_TRUE(test::SameBytes(test::ReadWholeFile(path), "A" + std::string(1000, 'B') + big));
+    EXPECT_TRUE(enginetest::SameBytes(test::ReadFileBytes(path), "A" + std::string(1000, 'B') + big));
 }
 
 TEST(CaptureFile, CancelFromThePacketEventEndsAfterThatChunk) {
-    test::TempDir dir;
-    const std::string path = dir.File("cancelled.bin");
+    test::TempDir dir("qvl-socket-test");
+    const std::string path = enginetest::FileIn(dir, "cancelled.bin");
     ScriptedServer server(std::vector<Script>{
         Script().Send("first part").WaitForRelease().Send("never read").Close(),
         Script().Send("second download").Close()});
@@ -213,7 +213,7 @@ TEST(CaptureFile, CancelFromThePacketEventEndsAfterThatChunk) {
     EXPECT_EQ(MessageOf([&] { engine->CaptureFile(path); }), "Socket send aborted");
     EXPECT_EQ(events, 1);
     EXPECT_FALSE(engine->Canceled);
-    const std::string kept = test::ReadWholeFile(path);
+    const std::string kept = test::ReadFileBytes(path);
     EXPECT_EQ(static_cast<int64_t>(kept.size()), engine->BytesRecvd);
     EXPECT_EQ(std::string("first part").substr(0, kept.size()), kept);
 
@@ -222,7 +222,7 @@ TEST(CaptureFile, CancelFromThePacketEventEndsAfterThatChunk) {
     engine->OnPacketRecvd = nullptr;
     engine->Connect();
     engine->CaptureFile(path);
-    EXPECT_EQ(test::ReadWholeFile(path), "second download");
+    EXPECT_EQ(test::ReadFileBytes(path), "second download");
 }
 
 TEST(CaptureFile, UncreatableFileFailsBeforeReceiving) {
@@ -249,35 +249,35 @@ TEST(CaptureString, ChunksOfAnySizeAndTheMaximumLength) {
         EXPECT_EQ(log.Pieces(), (std::vector<int64_t>{1, 2}));
     }
     {
-        const std::string hundred = test::PatternBytes(100, 23);
+        const std::string hundred = enginetest::PatternBytes(100, 23);
         ScriptedServer server(Script().Send(hundred).WaitForRelease().Close());
         auto engine = ConnectedEngine(server);
         ASSERT_TRUE(PumpUntil([&] { return engine->DataAvailable(); }, 5000));
         std::string text;
         engine->CaptureString(text, 10);  // stops before the next recv, not at 10 bytes
-        EXPECT_TRUE(test::SameBytes(text, hundred));
+        EXPECT_TRUE(enginetest::SameBytes(text, hundred));
         EXPECT_EQ(engine->BytesRecvd, 100);
         server.Release();
     }
     {
-        const std::string data = test::PatternBytes(200000, 24);
+        const std::string data = enginetest::PatternBytes(200000, 24);
         ScriptedServer server(Script().SendInPieces(data, 100 * 1024, 9).Close());
         auto engine = ConnectedEngine(server);
         PacketLog log;
         engine->OnPacketRecvd = [&](TObject*) { log.totals.push_back(engine->BytesRecvd); };
         std::string text;
         engine->CaptureString(text, -1);
-        EXPECT_TRUE(test::SameBytes(text, data));
+        EXPECT_TRUE(enginetest::SameBytes(text, data));
         ExpectWellFormedPieces(log, 200000);
     }
 }
 
 TEST(SendFile, ChunksOf65536AndTheCount) {
-    test::TempDir dir;
-    const std::string path = dir.File("upload.bin");
-    const std::string data = test::PatternBytes(150000, 31);
-    test::WriteWholeFile(path, data);
-    test::WriteWholeFile(dir.File("empty.bin"), "");
+    test::TempDir dir("qvl-socket-test");
+    const std::string path = enginetest::FileIn(dir, "upload.bin");
+    const std::string data = enginetest::PatternBytes(150000, 31);
+    test::WriteFileBytes(path, data);
+    test::WriteFileBytes(enginetest::FileIn(dir, "empty.bin"), "");
 
     ScriptedServer server(Script().ReadBytes(150000).ReadUntilClosed());
     auto engine = ConnectedEngine(server);
@@ -285,7 +285,7 @@ TEST(SendFile, ChunksOf65536AndTheCount) {
     std::vector<int64_t> sentAt;
     engine->OnPacketSent = [&](TObject*) { sentAt.push_back(engine->BytesSent - 1000); };
 
-    engine->SendFile(dir.File("empty.bin"));
+    engine->SendFile(enginetest::FileIn(dir, "empty.bin"));
     EXPECT_TRUE(sentAt.empty());
     EXPECT_EQ(engine->BytesSent, 1000);
 
@@ -304,11 +304,11 @@ TEST(SendFile, ChunksOf65536AndTheCount) {
         before = at;
     }
     ASSERT_TRUE(PumpUntil([&] { return server.Received(0).size() >= data.size(); }, 5000));
-    EXPECT_TRUE(test::SameBytes(server.Received(0), data));
+    EXPECT_TRUE(enginetest::SameBytes(server.Received(0), data));
     engine->Disconnect();
 
-    EXPECT_EQ(MessageOf([&] { engine->SendFile(dir.File("missing.bin")); }),
-              "Cannot open file " + dir.File("missing.bin"));
+    EXPECT_EQ(MessageOf([&] { engine->SendFile(enginetest::FileIn(dir, "missing.bin")); }),
+              "Cannot open file " + enginetest::FileIn(dir, "missing.bin"));
 }
 
 TEST(TimeOut, SilentPeerEndsTheReadAfterTheTimeOut) {
@@ -317,14 +317,14 @@ TEST(TimeOut, SilentPeerEndsTheReadAfterTheTimeOut) {
     engine->TimeOut = 500;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(MessageOf([&] { engine->ReadLn(); }), "Socket readln aborted");
-    const int64_t elapsed = test::ElapsedMs(start);
+    const int64_t elapsed = enginetest::ElapsedMs(start);
     EXPECT_GE(elapsed, 450);
     EXPECT_LT(elapsed, 5000);
     EXPECT_TRUE(engine->TimedOut);
     EXPECT_FALSE(engine->Canceled);
 
-    test::TempDir dir;
-    EXPECT_EQ(MessageOf([&] { engine->CaptureFile(dir.File("t.bin")); }), "Socket send aborted");
+    test::TempDir dir("qvl-socket-test");
+    EXPECT_EQ(MessageOf([&] { engine->CaptureFile(enginetest::FileIn(dir, "t.bin")); }), "Socket send aborted");
     std::string text;
     EXPECT_EQ(MessageOf([&] { engine->CaptureString(text, -1); }), "Socket capture aborted");
     EXPECT_EQ(text, "") << "ReadLn had taken the partial line";
@@ -346,11 +346,11 @@ TEST(TimeOut, SilentPeerCostsLittleProcessorTime) {
     EXPECT_EQ(engine->ReadLn(), "HTTP/1.0 200 OK\r\n");
     EXPECT_EQ(engine->ReadLn(), "\r\n");
     engine->TimeOut = 1000;
-    test::TempDir dir;
+    test::TempDir dir("qvl-socket-test");
     const double cpuBefore = ProcessCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(MessageOf([&] { engine->CaptureFile(dir.File("silent.bin")); }), "Socket send aborted");
-    const double wall = static_cast<double>(test::ElapsedMs(start)) / 1000.0;
+    EXPECT_EQ(MessageOf([&] { engine->CaptureFile(enginetest::FileIn(dir, "silent.bin")); }), "Socket send aborted");
+    const double wall = static_cast<double>(enginetest::ElapsedMs(start)) / 1000.0;
     const double cpu = ProcessCpuSeconds() - cpuBefore;
     EXPECT_GE(wall, 0.9);
     EXPECT_LT(cpu, 0.3 * wall) << "cpu " << cpu << " s over " << wall << " s";
