@@ -177,6 +177,13 @@ void OnWritable(int fd) {
         w->state = State::Connected;
         Post(fd, *w, kFdConnect, 0);
         ArmRead(fd, *w);
+    } else if (err == ECONNRESET) {
+        // Connected, then reset by the peer before we looked: the connect succeeded and the
+        // close follows with its error, as when the reset comes later.
+        w->state = State::Connected;
+        w->closeReported = true;
+        Post(fd, *w, kFdConnect, 0);
+        Post(fd, *w, kFdClose, WsaErrorFromErrno(err));
     } else {
         // A failed socket polls as hung up for ever: nothing more is watched.
         w->state = State::Failed;
