@@ -104,14 +104,5 @@ TEST(GetErrorMessage, ReportsWithIncomingTextAndFillsTheMessage) {
     EXPECT_EQ(message, "");
 }
 
-TEST(SocketExceptions, AbortIsASocketError) {
-    try {
-        throw EAbortError("Socket send aborted");
-    } catch (const ESockError& e) {
-        EXPECT_EQ(e.Message(), "Socket send aborted");
-        EXPECT_NE(dynamic_cast<const EAbortError*>(&e), nullptr);
-    }
-}
-
 }  // namespace
 }  // namespace qvl

@@ -103,17 +103,5 @@ TEST(ThreadTimer, RaisingHandlerIsReportedAndLaterTicksStillRun) {
     EXPECT_NE(shown[0].find("tick failed"), std::string::npos);
 }
 
-TEST(ThreadTimer, NoTickAfterDestruction) {
-    int ticks = 0;
-    {
-        TThreadTimer timer;
-        timer.SetInterval(5);
-        timer.SetOnTimer([&](TObject*) { ++ticks; });
-        platform::Sleep(30);  // let several expiries become due before the timer goes away
-    }
-    PumpFor(100);
-    EXPECT_EQ(ticks, 0);
-}
-
 }  // namespace
 }  // namespace qvl
