@@ -206,6 +206,9 @@ void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lPara
 void ProcessMessages() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Socket notifications found ready just now were queued by processEvents; deliver them in
+    // this call too, so a waiting loop sees them at its next test of its flags.
+    QCoreApplication::sendPostedEvents();
     FreeZombies();
 }
 

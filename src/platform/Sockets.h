@@ -46,14 +46,14 @@ void CleanupSockets();
 int SocketServiceUsers();
 void FailSocketStartupForTesting(bool fail);
 
+// Every call below except SendSocket, the error calls and the address helpers runs on the GUI
+// thread, where the notifications are watched.
+
 // Creates a TCP stream socket (IPv4). Returns the descriptor or kNoSocket (see LastSocketError;
 // 10093 while the service is not started).
 int CreateSocket(int protocol);
 // Linger on with time 0, so that closing resets the connection at once. 0 or -1.
 int SetLingerZero(int fd);
-// AsyncSelect, RecvSocket, AcceptSocket, ListenSocket and CloseSocket run on the GUI thread, where
-// the notifications are watched.
-//
 // Makes `fd` non-blocking and delivers the events of `mask` as message `msg` to `target`
 // (connect once with its error; read when bytes are pending, re-armed by the next recv; close
 // once, when the peer has closed and nothing is pending, or with its error such as a reset;
