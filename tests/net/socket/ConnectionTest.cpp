@@ -198,6 +198,33 @@ TEST(Connect, CancelledLookupThenDestroyedWhileTheLookupRuns) {
     EXPECT_TRUE(PumpUntil([] { return platform::RunningHostLookupsForTesting() == 0; }, 30000));
 }
 
+TEST(Connect, WithoutNotificationsLookupAndConnectEndByTimeOut) {
+    ScriptedServer server(HoldOpen());
+    TSocketEngine engine;
+    // Notifications that reach nobody: the engine sees neither the lookup's end nor the connect.
+    engine.NotifyWindow = std::make_unique<platform::MessageTarget>([](const platform::Message&) {});
+    engine.TimeOut = 500;
+    engine.Host = "localhost";
+    engine.Port = server.Port();
+    int failed = 0;
+    engine.OnConnectionFailed = [&](TObject*) { ++failed; };
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MessageOf([&] { engine.Connect(); }), "Host Lookup Timed Out");
+    EXPECT_GE(enginetest::ElapsedMs(start), 450);
+    EXPECT_LT(enginetest::ElapsedMs(start), 5000);
+    EXPECT_EQ(failed, 0);
+
+    engine.Host = "127.0.0.1";
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MessageOf([&] { engine.Connect(); }), "Connection Timed out");
+    EXPECT_GE(enginetest::ElapsedMs(start), 450);
+    EXPECT_LT(enginetest::ElapsedMs(start), 5000);
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(engine.TimedOut);
+    EXPECT_TRUE(engine.Canceled) << "stays set until the next Connect";
+}
+
 TEST(Connect, DisconnectGivesAFreshSocketThatConnectsAgain) {
     ScriptedServer server(std::vector<ScriptedServer::Script>{HoldOpen(), HoldOpen()});
     TSocketEngine engine;
