@@ -1,0 +1,276 @@
+// qvl-get [options] URL: one command of the system's HTTP client, from the command line.
+// Exit status: 0 when the reply counted as success, 22 when it was a failure status (400 and
+// above), 1 when the command raised (the message goes to stderr), 2 for a bad command line.
+#include <QCoreApplication>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framework/Exception.h"
+#include "framework/FileStream.h"
+#include "net/http/HttpClient.h"
+#include "net/http/UrlEncoder.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: qvl-get [options] URL\n"
+    "  -o FILE               write the reply body to FILE (default: standard output)\n"
+    "  -X METHOD             GET (default), HEAD, OPTIONS, DELETE, POST, PUT, PATCH, TRACE,\n"
+    "                        COPY, MOVE, LINK, UNLINK, or NONE (a request without a method)\n"
+    "  -d DATA               the request data (POST encodes it as one form value); for COPY\n"
+    "                        and MOVE the target URI, for LINK and UNLINK the link value\n"
+    "  --data-file FILE      upload the bytes of FILE\n"
+    "  --proxy HOST:PORT     send the request through an HTTP proxy\n"
+    "  --user USER:PASSWORD  Basic authorization\n"
+    "  --header-file FILE    write the reply header to FILE\n"
+    "  --timeout MS          time-out of each wait, and of the whole body, in milliseconds\n"
+    "  --trace               print the events and the reply status lines to standard error\n";
+
+struct Options {
+    std::string url;
+    std::string output;
+    std::string method = "GET";
+    std::optional<std::string> data;
+    std::string dataFile;
+    std::string proxy;
+    std::string user;
+    std::string headerFile;
+    int timeout = 0;
+    bool trace = false;
+};
+
+[[noreturn]] void UsageError(const std::string& what) {
+    std::cerr << "qvl-get: " << what << "\n" << kUsage;
+    std::exit(2);
+}
+
+Options ParseArguments(const std::vector<std::string>& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) UsageError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "-h" || a == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (a == "-o") o.output = value();
+        else if (a == "-X") o.method = value();
+        else if (a == "-d") o.data = value();
+        else if (a == "--data-file") o.dataFile = value();
+        else if (a == "--proxy") o.proxy = value();
+        else if (a == "--user") o.user = value();
+        else if (a == "--header-file") o.headerFile = value();
+        else if (a == "--timeout") {
+            o.timeout = qvl::StrToInt(value());
+            if (o.timeout < 0) UsageError("--timeout must not be negative");
+        } else if (a == "--trace") o.trace = true;
+        else if (!a.empty() && a[0] == '-') UsageError("unknown option " + a);
+        else if (o.url.empty()) o.url = a;
+        else UsageError("more than one URL");
+    }
+    if (o.url.empty()) UsageError("no URL");
+    if (o.data && !o.dataFile.empty()) UsageError("-d and --data-file exclude each other");
+    for (char& c : o.method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const kMethods[] = {"GET", "HEAD", "OPTIONS", "DELETE", "POST", "PUT", "PATCH",
+                                           "TRACE", "COPY", "MOVE", "LINK", "UNLINK", "NONE"};
+    bool known = false;
+    for (const char* m : kMethods) known = known || o.method == m;
+    if (!known) UsageError("unknown method " + o.method);
+    if (!o.proxy.empty() && o.proxy.rfind(':') == std::string::npos) UsageError("--proxy needs HOST:PORT");
+    return o;
+}
+
+// A file of our own in the temporary folder, removed when we are done with it.
+class TempFile {
+public:
+    TempFile() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qvl-get-XXXXXX").string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) throw qvl::EFCreateError(pattern);
+        ::close(fd);
+        path_ = pattern;
+    }
+    ~TempFile() { std::remove(path_.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+    qvl::TFileStream f(path, qvl::TFileStream::Mode::Create);
+    f.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    f.Close();
+}
+
+// Standard output can take the body straight from the client when opening it by name gives
+// the same thing: a pipe, a terminal, or a file we are at the start of (as after ">"). A file
+// opened for appending, a socket, or a file with content before us get the body through a
+// temporary file instead, copied over at the end.
+bool StdoutCanBeOpenedByName() {
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0) return false;
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return true;
+    if (!S_ISREG(st.st_mode)) return false;
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    return flags >= 0 && !(flags & O_APPEND) && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
+}
+
+void CopyFileToStdout(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) throw qvl::EFOpenError(path);
+    std::vector<char> buffer(65536);
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+        if (std::fwrite(buffer.data(), 1, n, stdout) != n) {
+            std::fclose(in);
+            throw qvl::Exception("Cannot write to standard output");
+        }
+    }
+    std::fclose(in);
+    if (std::fflush(stdout) != 0) throw qvl::Exception("Cannot write to standard output");
+}
+
+std::string CmdName(qvl::CmdType cmd) {
+    const std::string word = qvl::THttpClient::MethodWord(cmd);
+    return cmd == qvl::CmdNoMethod ? "NONE" : word.substr(0, word.size() - 1);
+}
+
+int Run(const Options& o) {
+    using namespace qvl;
+    THttpClient client;
+    client.TimeOut = o.timeout;
+
+    if (!o.proxy.empty()) {
+        const size_t colon = o.proxy.rfind(':');
+        client.Proxy = o.proxy.substr(0, colon);
+        client.ProxyPort = StrToInt(o.proxy.substr(colon + 1));
+    }
+    if (!o.user.empty()) {
+        const size_t colon = o.user.find(':');
+        client.HeaderInfo->UserId = o.user.substr(0, colon);
+        client.HeaderInfo->Password = colon == std::string::npos ? "" : o.user.substr(colon + 1);
+    }
+
+    // The body always goes to a file, so that a big download never sits in memory.
+    std::optional<TempFile> bodyTemp;
+    client.InputFileMode = true;
+    if (!o.output.empty()) client.Body = o.output;
+    else if (StdoutCanBeOpenedByName()) client.Body = "/dev/fd/1";
+    else client.Body = bodyTemp.emplace().Path();
+
+    // Uploading from a file needs the header in a file too; it then goes to a temporary one
+    // unless the user named one. Data given as text is then uploaded from a file as well.
+    const bool hasBody = o.method == "POST" || o.method == "PUT" || o.method == "PATCH" ||
+                         o.method == "TRACE" || o.method == "NONE";
+    std::optional<TempFile> headerTemp, dataTemp;
+    std::string data = o.data.value_or("");
+    client.OutputFileMode = !o.headerFile.empty() || (!o.dataFile.empty() && hasBody);
+    if (client.OutputFileMode) {
+        client.Header = o.headerFile.empty() ? headerTemp.emplace().Path() : o.headerFile;
+        if (hasBody) {
+            if (!o.dataFile.empty()) {
+                data = o.dataFile;
+            } else {
+                std::string bytes = data;
+                if (o.method == "POST") {
+                    TUrlEncoder encoder;
+                    bytes = encoder.EncodeText(bytes);
+                }
+                WriteWholeFile(dataTemp.emplace().Path(), bytes);
+                data = dataTemp->Path();
+            }
+        }
+    }
+
+    enum class Outcome { None, Success, Failure } outcome = Outcome::None;
+    auto statusLine = [&] {
+        std::string line = client.LastReply;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        return line;
+    };
+    client.OnSuccess = [&](CmdType cmd) {
+        outcome = Outcome::Success;
+        if (o.trace)
+            std::cerr << "< " << statusLine() << "\n* success: " << CmdName(cmd) << " "
+                      << client.ReplyCode << "\n";
+    };
+    client.OnFailure = [&](CmdType cmd) {
+        outcome = Outcome::Failure;
+        if (o.trace)
+            std::cerr << "< " << statusLine() << "\n* failure: " << CmdName(cmd) << " "
+                      << client.ReplyCode << "\n";
+    };
+    if (o.trace) {
+        client.ReportLevel = 2;
+        client.OnAboutToSend = [&](TObject*) {
+            std::cerr << "* about to send to " << client.Host << ":" << client.Port
+                      << (client.Proxy.empty() ? "" : " through " + client.Proxy + ":" +
+                                                          std::to_string(client.ProxyPort))
+                      << "\n";
+            for (int i = 0; i < client.RequestHeaders->Count(); ++i)
+                std::cerr << "> " << client.RequestHeaders->Get(i) << "\n";
+        };
+        client.OnConnect = [&](TObject*) { std::cerr << "* connected\n"; };
+        client.OnDisconnect = [&](TObject*) { std::cerr << "* disconnected\n"; };
+        client.OnPacketSent = [&](TObject*) { std::cerr << "* packet sent: " << client.BytesSent << " bytes\n"; };
+        client.OnPacketRecvd = [&](TObject*) {
+            std::cerr << "* packet received: " << client.BytesRecvd << " of " << client.BytesTotal << " bytes\n";
+        };
+        client.OnRedirect = [&](bool&) {
+            std::cerr << "< " << statusLine() << "\n* redirect " << client.ReplyCode << " to '"
+                      << client.LocationValue << "'\n";
+        };
+        client.OnAuthenticationNeeded = [&](TObject*) { std::cerr << "* authentication needed\n"; };
+        client.OnStatus = [&](TObject*, const std::string& text) { std::cerr << "* " << text << "\n"; };
+    }
+
+    const std::string& m = o.method;
+    if (m == "GET") client.Get(o.url);
+    else if (m == "HEAD") client.Head(o.url);
+    else if (m == "OPTIONS") client.Options(o.url);
+    else if (m == "DELETE") client.Delete(o.url);
+    else if (m == "POST") client.Post(o.url, data);
+    else if (m == "PUT") client.Put(o.url, data);
+    else if (m == "PATCH") client.Patch(o.url, data);
+    else if (m == "TRACE") client.Trace(o.url, data);
+    else if (m == "COPY") client.Copy(o.url, data);
+    else if (m == "MOVE") client.Move(o.url, data);
+    else if (m == "LINK") client.Link(o.url, data);
+    else if (m == "UNLINK") client.Unlink(o.url, data);
+    else client.SendWithoutMethod(o.url, data);
+
+    if (bodyTemp) CopyFileToStdout(bodyTemp->Path());
+    return outcome == Outcome::Success ? 0 : outcome == Outcome::Failure ? 22 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The client's waits dispatch the Qt event queue, which needs the application object.
+    QCoreApplication app(argc, argv);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        const Options options = ParseArguments(args);
+        return Run(options);
+    } catch (const std::exception& e) {
+        std::cerr << "qvl-get: " << e.what() << "\n";
+        return 1;
+    }
+}
