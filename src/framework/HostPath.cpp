@@ -10,13 +10,12 @@ std::string HostPath(const std::string& path) {
         if (c == '\\') c = '/';
     if (out.size() >= 2 && (out[0] == 'C' || out[0] == 'c') && out[1] == ':') {
         const char* home = std::getenv("HOME");
-        std::string root = home ? home : "";
-        while (!root.empty() && root.back() == '/') root.pop_back();
-        std::string rest = out.substr(2);
+        std::string mapped = home ? home : "";
+        while (!mapped.empty() && mapped.back() == '/') mapped.pop_back();
         // "C:x" (drive-relative) is taken as relative to the drive's root, like "C:\x".
-        if (!rest.empty() && rest[0] != '/') rest.insert(rest.begin(), '/');
-        if (rest.empty()) rest = "/";
-        out = root + rest;
+        if (out.size() == 2 || out[2] != '/') mapped.push_back('/');
+        mapped.append(out, 2, std::string::npos);
+        out.swap(mapped);
     }
     return out;
 }
