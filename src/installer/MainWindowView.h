@@ -1,0 +1,70 @@
+#pragma once
+// The installer's window as the user sees it: a sky-blue top panel with the heading, the two
+// choices and "Next"; the log below it; a bottom panel with the progress bar. Positions and sizes
+// are pixels at 96 dpi; the log takes every change of the window's height.
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "installer/WindowServices.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace qvl {
+
+class TProgressBar;
+
+class MainWindowView : public QWidget, public WindowServices {
+    Q_OBJECT
+public:
+    // The window's client size and the fixed heights of its two panels.
+    static constexpr int kClientWidth = 463;
+    static constexpr int kClientHeight = 380;
+    static constexpr int kTopPanelHeight = 181;
+    static constexpr int kBottomPanelHeight = 28;
+
+    // Builds every control with its starting content; the window is centred on the desktop and
+    // not shown yet.
+    MainWindowView();
+    ~MainWindowView() override;
+
+    void ClearLog() override;
+    void AppendLog(const std::string& text) override;
+    void SetTitle(const std::string& text) override;
+    void SetProgressVisible(bool visible) override;
+    void SetProgressMax(int32_t value) override;
+    void SetProgressPosition(int32_t value) override;
+    int32_t GetProgressMax() override;
+    int32_t GetProgressPosition() override;
+    bool IsProgramTicked() override;
+    bool IsBlockchainTicked() override;
+    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+
+    // The log's lines, without the empty line after the last line break.
+    std::vector<std::string> LogLines() const;
+
+    // The controls, in the order they are created. The window owns them.
+    QFrame* Panel2 = nullptr;
+    TProgressBar* ProgressBar1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QPushButton* Button1 = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void LayOut();
+    void CentreOnDesktop();
+};
+
+}  // namespace qvl

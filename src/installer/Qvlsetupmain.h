@@ -1,0 +1,71 @@
+#pragma once
+// The installer: its settings, fixed when the program is built, and TForm1, the logic of the
+// main window. TForm1 reaches its window only through WindowServices.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/Component.h"
+#include "installer/AltHttp.h"
+#include "installer/WindowServices.h"
+
+namespace qvl {
+
+// Process-wide state and settings, initialised in this order and released in the reverse one.
+extern std::string datapath;           // the APPDATA value, set by TForm1's construction
+extern std::string probetext;          // "true" or "false" after each folder probe
+extern const std::string ticker;       // "qvl"
+extern const std::string inipath;      // "Quorvale"
+extern const std::string baseurl;      // the download server, an http URL ending in "/"
+extern const std::string walletfile;   // "quorvale-qt.exe"
+extern const std::string appdir;       // "C:\" + inipath + "\"
+extern bool chaindirfound;             // the chain directory existed before start-up
+extern bool appdirfound;               // the app directory existed before start-up
+extern bool downloadsucceeded;         // outcome of the last download
+
+class TForm1 : public TComponent {
+public:
+    // The two file-system operations of the construction: attribute bits of a path
+    // (platform::kInvalidFileAttributes when nothing is there) and making one folder level.
+    struct Folders {
+        std::function<uint32_t(const std::string&)> GetFileAttributes;
+        std::function<bool(const std::string&)> CreateDirectory;
+        static Folders Platform();
+    };
+
+    // Creates the window's components (the second HTTP component starts the socket service),
+    // then logs the settings, sets the caption and finds or creates the chain directory
+    // (datapath + "\" + inipath + "\") and the app directory. Raises Exception
+    // "Cannot create <path>" when a folder cannot be made (the app directory is then not looked
+    // at when it was the chain directory), and whatever creating the components raises.
+    explicit TForm1(WindowServices& window, Folders folders = Folders::Platform());
+    ~TForm1() override;
+
+    // Logs "looking for file <path>" and "attribs= <bits>"; true when anything exists there.
+    bool ProbePath(const std::string& path);
+
+    // "Next": runs the program task and/or the blockchain task, as ticked at the moment of each
+    // test; with neither ticked, logs "please make a slection.". Exceptions of a task leave it.
+    void Button1Click(TObject* Sender);
+    // Logs "install program is checked", then the launcher and the wallet download.
+    void RunProgramTask();
+    // Logs "install blockchain is checked", then the blockchain download.
+    void RunBlockchainTask();
+
+    // The download tasks run by the task runners; they do nothing while the window has no HTTP
+    // client to fetch with.
+    void DownloadLauncher();
+    void DownloadWallet();
+    void DownloadBlockchain();
+
+    std::unique_ptr<TAltHTTP> AltHTTP1;
+
+private:
+    void FormCreate();
+
+    WindowServices& window_;
+    Folders folders_;
+};
+
+}  // namespace qvl

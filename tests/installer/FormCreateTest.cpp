@@ -1,0 +1,240 @@
+// The window's construction logic against a recording window, with HOME ("C:\") and APPDATA in a
+// temporary folder: what it logs, which folders it makes, and how it fails.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Sandbox.h"
+#include "framework/Application.h"
+#include "framework/Exception.h"
+#include "installer/Qvlsetupmain.h"
+#include "platform/FileSystem.h"
+#include "platform/Sockets.h"
+
+using namespace qvl;
+using qvl::test::RecordingWindow;
+using qvl::test::Sandbox;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines Head(const std::string& datapath) {
+    return {"ticker is qvl", "inipath is Quorvale", "datapath is " + datapath};
+}
+
+Lines Join(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string ChainDir(const Sandbox& box) { return box.AppData() + "\\Quorvale\\"; }
+
+}  // namespace
+
+TEST(Settings, HaveTheirBuildTimeValues) {
+    EXPECT_EQ(ticker, "qvl");
+    EXPECT_EQ(inipath, "Quorvale");
+    EXPECT_EQ(walletfile, "quorvale-qt.exe");
+    EXPECT_EQ(appdir, "C:\\Quorvale\\");
+    ASSERT_GE(baseurl.size(), 8u);
+    EXPECT_EQ(baseurl.substr(0, 7), "http://");
+    EXPECT_EQ(baseurl.back(), '/');
+}
+
+TEST(FormCreate, BothFoldersExist) {
+    Sandbox box;
+    Sandbox::MakeDir(box.AppData() + "/Quorvale");
+    Sandbox::MakeDir(box.Home() + "/Quorvale");
+    RecordingWindow window;
+    TForm1 form(window);
+    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
+        "looking for file " + ChainDir(box), "attribs= 16",
+        "AppData\\Quorvale\\ chain directory found is: true",
+        "looking for file C:\\Quorvale\\", "attribs= 16",
+        "C:\\Quorvale\\ app directory found is: true",
+        "configured to update the app", "configured to install the blockchain"}));
+    EXPECT_EQ(window.clears, 1);
+    EXPECT_EQ(window.title, "Quorvale Installer - Updater");
+    EXPECT_EQ(datapath, box.AppData());
+    EXPECT_TRUE(chaindirfound);
+    EXPECT_TRUE(appdirfound);
+}
+
+TEST(FormCreate, OnlyTheChainDirectoryExists) {
+    Sandbox box;
+    Sandbox::MakeDir(box.AppData() + "/Quorvale");
+    RecordingWindow window;
+    TForm1 form(window);
+    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
+        "looking for file " + ChainDir(box), "attribs= 16",
+        "AppData\\Quorvale\\ chain directory found is: true",
+        "looking for file C:\\Quorvale\\", "attribs= 4294967295",
+        "C:\\Quorvale\\ app directory found is: false", "I will now create it.",
+        "configured to update the app"}));
+    EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+}
+
+TEST(FormCreate, OnlyTheAppDirectoryExists) {
+    Sandbox box;
+    Sandbox::MakeDir(box.Home() + "/Quorvale");
+    RecordingWindow window;
+    TForm1 form(window);
+    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
+        "looking for file " + ChainDir(box), "attribs= 4294967295",
+        "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
+        "looking for file C:\\Quorvale\\", "attribs= 16",
+        "C:\\Quorvale\\ app directory found is: true",
+        "configured to install the blockchain"}));
+    EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
+}
+
+TEST(FormCreate, NeitherFolderExistsAndBothAreCreated) {
+    Sandbox box;
+    RecordingWindow window;
+    TForm1 form(window);
+    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
+        "looking for file " + ChainDir(box), "attribs= 4294967295",
+        "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
+        "looking for file C:\\Quorvale\\", "attribs= 4294967295",
+        "C:\\Quorvale\\ app directory found is: false", "I will now create it."}));
+    EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
+    EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+    EXPECT_FALSE(chaindirfound);
+    EXPECT_FALSE(appdirfound);
+}
+
+TEST(FormCreate, AFileInThePlaceOfAFolderCountsAsFound) {
+    Sandbox box;
+    Sandbox::MakeDir(box.AppData() + "/Quorvale");
+    { std::FILE* f = std::fopen((box.Home() + "/Quorvale").c_str(), "w"); ASSERT_TRUE(f); std::fclose(f); }
+    RecordingWindow window;
+    TForm1 form(window);
+    ASSERT_GE(window.log.size(), 9u);
+    EXPECT_EQ(window.log[7], "attribs= 32");
+    EXPECT_EQ(window.log[8], "C:\\Quorvale\\ app directory found is: true");
+}
+
+TEST(FormCreate, ChainDirectoryThatCannotBeCreatedStopsBeforeTheAppDirectory) {
+    Sandbox box;
+    const std::string appdata = box.Path("missing/appdata");  // its parent does not exist
+    box.SetEnv("APPDATA", appdata);
+    const std::string chain = appdata + "\\Quorvale\\";
+    RecordingWindow window;
+    try {
+        TForm1 form(window);
+        FAIL() << "construction must fail";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Cannot create " + chain);
+        EXPECT_EQ(Application::ErrorBoxText(e.Message()), "Cannot create " + chain + ".");
+    }
+    EXPECT_EQ(window.log, Join(Head(appdata), {
+        "looking for file " + chain, "attribs= 4294967295",
+        "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
+        "Cannot create " + chain}));
+    EXPECT_FALSE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+}
+
+TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
+    Sandbox box;
+    box.SetEnv("HOME", box.Path("no-such-home"));
+    RecordingWindow window;
+    try {
+        TForm1 form(window);
+        FAIL() << "construction must fail";
+    } catch (const Exception& e) {
+        EXPECT_EQ(Application::ErrorBoxText(e.Message()), "Cannot create C:\\Quorvale\\.");
+    }
+    ASSERT_FALSE(window.log.empty());
+    EXPECT_EQ(window.log.back(), "Cannot create C:\\Quorvale\\");
+    EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
+}
+
+TEST(FormCreate, WithoutAppDataTheDataFolderOfThePlatformIsUsed) {
+    Sandbox box;
+    box.SetEnv("APPDATA", std::nullopt);
+    const std::string xdg = box.Path("xdg");
+    Sandbox::MakeDir(xdg);
+    RecordingWindow window;
+    TForm1 form(window);
+    ASSERT_GE(window.log.size(), 4u);
+    EXPECT_EQ(window.log[2], "datapath is " + xdg);
+    EXPECT_EQ(window.log[3], "looking for file " + xdg + "\\Quorvale\\");
+    EXPECT_TRUE(Sandbox::IsDir(xdg + "/Quorvale"));
+}
+
+// An empty APPDATA makes the chain directory "\Quorvale\", a folder at the root of the file
+// system; the folder operations are recorded rather than run, to leave the machine alone.
+TEST(FormCreate, EmptyAppDataProbesAndCreatesQuorvaleAtTheRoot) {
+    Sandbox box;
+    box.SetEnv("APPDATA", std::string());
+    std::vector<std::string> probed, created;
+    TForm1::Folders folders{
+        [&](const std::string& path) { probed.push_back(path); return platform::kInvalidFileAttributes; },
+        [&](const std::string& path) { created.push_back(path); return true; }};
+    RecordingWindow window;
+    TForm1 form(window, folders);
+    ASSERT_GE(window.log.size(), 4u);
+    EXPECT_EQ(window.log[2], "datapath is ");
+    EXPECT_EQ(window.log[3], "looking for file \\Quorvale\\");
+    EXPECT_EQ(probed, (Lines{"\\Quorvale\\", "C:\\Quorvale\\"}));
+    EXPECT_EQ(created, (Lines{"\\Quorvale\\", "C:\\Quorvale\\"}));
+    EXPECT_EQ(datapath, "");
+}
+
+TEST(FormCreate, FailingSocketStartUpStopsBeforeAnyLogLine) {
+    Sandbox box;
+    const int users = platform::SocketServiceUsers();
+    platform::FailSocketStartupForTesting(true);
+    RecordingWindow window;
+    try {
+        TForm1 form(window);
+        ADD_FAILURE() << "construction must fail";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot start the socket service (error ", 0), 0u) << e.Message();
+    }
+    platform::FailSocketStartupForTesting(false);
+    EXPECT_TRUE(window.log.empty());
+    EXPECT_EQ(platform::SocketServiceUsers(), users);
+    EXPECT_FALSE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+}
+
+TEST(AltHttp, StartsTheSocketServiceOnceAndStopsItWithTheLast) {
+    const int users = platform::SocketServiceUsers();
+    {
+        TAltHTTP first;
+        EXPECT_EQ(platform::SocketServiceUsers(), users + 1);
+        {
+            TAltHTTP second;
+            EXPECT_EQ(platform::SocketServiceUsers(), users + 1);
+            EXPECT_EQ(second.Request.UserAgent, "Mozilla/3.0 (compatible; Quorvale Setup)");
+            EXPECT_EQ(second.Request.Accept, "text/html, */*");
+        }
+        EXPECT_EQ(platform::SocketServiceUsers(), users + 1);
+    }
+    EXPECT_EQ(platform::SocketServiceUsers(), users);
+}
+
+TEST(Button1Click, RunsTheTickedTasksInOrderOrAsksForAChoice) {
+    Sandbox box;
+    RecordingWindow window;
+    TForm1 form(window);
+    struct Case {
+        bool program, blockchain;
+        Lines lines;
+    } cases[] = {
+        {false, false, {"please make a slection."}},
+        {true, false, {"install program is checked"}},
+        {false, true, {"install blockchain is checked"}},
+        {true, true, {"install program is checked", "install blockchain is checked"}},
+    };
+    for (const Case& c : cases) {
+        window.log.clear();
+        window.programTicked = c.program;
+        window.blockchainTicked = c.blockchain;
+        form.Button1Click(nullptr);
+        EXPECT_EQ(window.log, c.lines) << c.program << c.blockchain;
+    }
+    EXPECT_TRUE(window.boxes.empty());
+}

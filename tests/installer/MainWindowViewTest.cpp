@@ -1,0 +1,306 @@
+// The real window under the offscreen platform: layout to the pixel, fonts and colours, focus,
+// the log, the progress bar's range rules and the message box.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <algorithm>
+#include <cstdlib>
+
+#include "Sandbox.h"
+#include "framework/Application.h"
+#include "framework/Exception.h"
+#include "installer/MainWindow.h"
+#include "installer/MainWindowView.h"
+#include "installer/ProgressBar.h"
+#include "installer/Qvlsetupmain.h"
+
+using namespace qvl;
+using qvl::test::BoxWatcher;
+using qvl::test::Sandbox;
+
+namespace {
+
+const QColor kSkyBlue(166, 202, 240);
+
+// The view on the screen, waited for until it is exposed (bounded).
+struct ShownView {
+    ShownView() {
+        view.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&view, 5000));
+    }
+    MainWindowView view;
+};
+
+void ExpectFont(QWidget* w, const char* family, int pixels, bool bold) {
+    const QFontInfo info(w->font());
+    EXPECT_EQ(info.family(), QString::fromLatin1(family)) << w->objectName().toStdString();
+    EXPECT_EQ(info.pixelSize(), pixels);
+    EXPECT_EQ(info.bold(), bold);
+}
+
+}  // namespace
+
+TEST(MainWindowView, ControlsSitWhereTheLayoutPutsThem) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    EXPECT_EQ(v.size(), QSize(463, 380));
+    EXPECT_EQ(v.Panel1->geometry(), QRect(0, 0, 463, 181));
+    EXPECT_EQ(v.Panel2->geometry(), QRect(0, 352, 463, 28));
+    EXPECT_EQ(v.Memo1->geometry(), QRect(0, 181, 463, 171));
+    EXPECT_EQ(v.ProgressBar1->geometry(), QRect(1, 0, 461, 27));
+    EXPECT_EQ(v.Label1->geometry(), QRect(1, 1, 461, 26));
+    EXPECT_EQ(v.Label2->geometry(), QRect(24, 64, 254, 18));
+    EXPECT_EQ(v.Label3->geometry(), QRect(24, 144, 174, 18));
+    EXPECT_EQ(v.CheckBox1->geometry(), QRect(24, 40, 245, 20));
+    EXPECT_EQ(v.CheckBox2->geometry(), QRect(24, 116, 229, 20));
+    EXPECT_EQ(v.Button1->geometry(), QRect(352, 140, 75, 25));
+    EXPECT_EQ(v.ProgressBar1->parentWidget(), v.Panel2);
+    EXPECT_EQ(v.Button1->parentWidget(), v.Panel1);
+
+    EXPECT_EQ(v.Label1->text(), QStringLiteral("Please make your selections and click 'next'"));
+    EXPECT_EQ(v.Label1->alignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+    EXPECT_EQ(v.Label2->text(), QStringLiteral("This will install / update the wallet program"));
+    EXPECT_EQ(v.Label3->text(), QStringLiteral("This will install the blockchain"));
+    EXPECT_EQ(v.CheckBox1->text(), QStringLiteral("program"));
+    EXPECT_EQ(v.CheckBox2->text(), QStringLiteral("blockchain"));
+    EXPECT_EQ(v.Button1->text(), QStringLiteral("Next"));
+    EXPECT_FALSE(v.Button1->isDefault());
+    EXPECT_FALSE(v.CheckBox1->isChecked());
+    EXPECT_FALSE(v.CheckBox2->isChecked());
+    EXPECT_FALSE(v.windowIcon().isNull());
+}
+
+TEST(MainWindowView, ResizingChangesOnlyTheLogHeightAndTheWidths) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    v.resize(600, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(v.Panel1->geometry(), QRect(0, 0, 600, 181));
+    EXPECT_EQ(v.Label1->geometry(), QRect(1, 1, 598, 26));
+    EXPECT_EQ(v.Memo1->geometry(), QRect(0, 181, 600, 291));
+    EXPECT_EQ(v.Panel2->geometry(), QRect(0, 472, 600, 28));
+    EXPECT_EQ(v.ProgressBar1->geometry(), QRect(1, 0, 598, 27));
+    EXPECT_EQ(v.Label2->geometry(), QRect(24, 64, 254, 18));
+    EXPECT_EQ(v.CheckBox2->geometry(), QRect(24, 116, 229, 20));
+    EXPECT_EQ(v.Button1->geometry(), QRect(352, 140, 75, 25));
+
+    v.resize(463, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(v.Panel1->geometry(), QRect(0, 0, 463, 181));
+    EXPECT_EQ(v.Memo1->geometry(), QRect(0, 181, 463, 91));
+    EXPECT_EQ(v.Panel2->geometry(), QRect(0, 272, 463, 28));
+}
+
+TEST(MainWindowView, FontsColoursAndBevels) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    ExpectFont(v.Label1, "Open Sans", 19, false);
+    ExpectFont(v.Label2, "Open Sans", 13, false);
+    ExpectFont(v.Label3, "Open Sans", 13, false);
+    ExpectFont(v.CheckBox1, "Open Sans", 16, false);
+    ExpectFont(v.CheckBox2, "Open Sans", 16, false);
+    ExpectFont(v.Button1, "Open Sans", 16, true);
+    EXPECT_EQ(QFontInfo(v.Memo1->font()).pixelSize(), 11);
+
+    for (QFrame* panel : {v.Panel1, v.Panel2}) {
+        EXPECT_EQ(panel->palette().color(QPalette::Window), kSkyBlue);
+        EXPECT_EQ(panel->frameShape(), QFrame::Panel);
+        EXPECT_EQ(panel->frameShadow(), QFrame::Raised);
+        EXPECT_EQ(panel->lineWidth(), 1);
+    }
+    // What is painted: sky blue inside the top panel, its bevel light at the top-left corner and
+    // dark at the bottom-right one.
+    const QImage image = v.grab().toImage();
+    ASSERT_EQ(image.size(), QSize(463, 380));
+    EXPECT_EQ(QColor(image.pixel(440, 100)), kSkyBlue);
+    EXPECT_EQ(QColor(image.pixel(300, 20)).rgb() != kSkyBlue.rgb(), true);  // the heading's text
+    EXPECT_GT(qGray(image.pixel(0, 0)), qGray(kSkyBlue.rgb()));
+    EXPECT_LT(qGray(image.pixel(462, 180)), qGray(kSkyBlue.rgb()));
+}
+
+TEST(MainWindowView, LogScrollsVerticallyAndWraps) {
+    ShownView shown;
+    QPlainTextEdit* memo = shown.view.Memo1;
+    EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_FALSE(memo->isReadOnly());
+    EXPECT_EQ(shown.view.LogLines(), std::vector<std::string>{"waiting..."});
+
+    shown.view.ClearLog();
+    shown.view.AppendLog(std::string(400, 'x'));
+    QApplication::processEvents();
+    EXPECT_EQ(shown.view.LogLines(), std::vector<std::string>{std::string(400, 'x')});
+    EXPECT_GT(memo->document()->firstBlock().layout()->lineCount(), 1);  // wrapped, not cut
+}
+
+TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    v.ClearLog();
+    for (int i = 0; i < 5000; ++i) v.AppendLog("line " + std::to_string(i));
+    QApplication::processEvents();
+    const std::vector<std::string> lines = v.LogLines();
+    ASSERT_EQ(lines.size(), 5000u);
+    EXPECT_EQ(lines.front(), "line 0");
+    EXPECT_EQ(lines[2500], "line 2500");
+    EXPECT_EQ(lines.back(), "line 4999");
+    QScrollBar* bar = v.Memo1->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    // The caret is behind the last line, and the last line's block is on screen.
+    QTextBlock last = v.Memo1->document()->lastBlock().previous();
+    EXPECT_EQ(last.text(), QStringLiteral("line 4999"));
+    const QRectF box = v.Memo1->blockBoundingGeometry(last).translated(v.Memo1->contentOffset());
+    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(box.toRect())) << box.y();
+    EXPECT_TRUE(v.Memo1->textCursor().atEnd());
+}
+
+TEST(MainWindowView, AppendedLineAfterTypedTextStartsALineOfItsOwn) {
+    MainWindowView v;
+    v.Memo1->setPlainText(QStringLiteral("typed"));
+    v.AppendLog("next");
+    EXPECT_EQ(v.LogLines(), (std::vector<std::string>{"typed", "next"}));
+}
+
+TEST(MainWindowView, TabCyclesLogProgramBlockchainNextAndTheLogHasTheFocusFirst) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    v.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&v, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != nullptr; }, 5000));
+    EXPECT_EQ(QApplication::focusWidget(), v.Memo1);
+    const QWidget* expected[] = {v.CheckBox1, v.CheckBox2, v.Button1, v.Memo1};
+    for (const QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+    EXPECT_EQ(v.LogLines(), std::vector<std::string>{"waiting..."});  // no tab typed into the log
+}
+
+TEST(MainWindowView, ProgressBarRangeRules) {
+    MainWindowView v;
+    EXPECT_TRUE(v.ProgressBar1->isVisibleTo(&v));
+    EXPECT_EQ(v.GetProgressMax(), 100);
+    EXPECT_EQ(v.GetProgressPosition(), 0);
+
+    v.SetProgressMax(1000);
+    v.SetProgressPosition(600);
+    try {
+        v.SetProgressMax(-1);
+        ADD_FAILURE() << "a negative maximum must be refused";
+    } catch (const ERangeError& e) {
+        EXPECT_EQ(e.Message(), "TProgressBar property out of range");
+    }
+    EXPECT_EQ(v.GetProgressMax(), 1000);
+    EXPECT_EQ(v.GetProgressPosition(), 600);
+    EXPECT_EQ(v.ProgressBar1->maximum(), 1000);
+    EXPECT_EQ(v.ProgressBar1->value(), 600);
+
+    v.SetProgressMax(1000);  // the same maximum: nothing changes
+    EXPECT_EQ(v.GetProgressPosition(), 600);
+
+    v.SetProgressMax(500);  // the position is pulled into the smaller range
+    EXPECT_EQ(v.GetProgressPosition(), 500);
+    v.SetProgressPosition(-7);
+    EXPECT_EQ(v.GetProgressPosition(), 0);
+
+    v.SetProgressMax(0);  // an empty range takes any position without an error
+    v.SetProgressPosition(65536);
+    EXPECT_EQ(v.GetProgressMax(), 0);
+    EXPECT_EQ(v.GetProgressPosition(), 0);
+    EXPECT_NE(v.ProgressBar1->maximum(), 0);  // no busy animation for an empty range
+
+    v.SetProgressMax(2147483647);
+    v.SetProgressPosition(2147483647);
+    EXPECT_EQ(v.GetProgressMax(), 2147483647);
+    EXPECT_EQ(v.GetProgressPosition(), 2147483647);
+
+    v.SetProgressVisible(false);
+    EXPECT_FALSE(v.ProgressBar1->isVisibleTo(&v));
+    EXPECT_TRUE(v.Panel2->isVisibleTo(&v));
+    v.SetProgressVisible(true);
+    EXPECT_TRUE(v.ProgressBar1->isVisibleTo(&v));
+}
+
+TEST(MainWindowView, ProgressBarIsContinuous) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    v.SetProgressMax(100);
+    v.SetProgressPosition(50);
+    QApplication::processEvents();
+    const QImage bar = v.ProgressBar1->grab().toImage();
+    const int y = bar.height() / 2;
+    // Along the middle row, the filled half has no gaps between blocks: one colour throughout.
+    const QRgb fill = bar.pixel(bar.width() / 4, y);
+    for (int x = 6; x < bar.width() / 2 - 6; ++x) ASSERT_EQ(bar.pixel(x, y), fill) << x;
+    EXPECT_NE(bar.pixel(bar.width() * 3 / 4, y), fill);
+}
+
+TEST(MainWindowView, MessageBoxWithFlagsZeroHasOneOkAndNoIcon) {
+    ShownView shown;
+    BoxWatcher watcher;
+    const int result = shown.view.ShowMessageBox("could not download wallet", "Download failure", 0);
+    EXPECT_EQ(result, kIdOk);
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    const auto& box = watcher.Seen()[0];
+    EXPECT_EQ(box.text, QStringLiteral("could not download wallet"));
+    EXPECT_EQ(box.title, QStringLiteral("Download failure"));
+    EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(box.buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(box.modal);
+}
+
+TEST(MainWindow, AfterStartUpTheLogHoldsOnlyTheStartUpLines) {
+    Sandbox box;
+    MainWindow form1;
+    MainWindowView& v = form1.View();
+    const std::vector<std::string> lines = v.LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "ticker is qvl");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "waiting..."), 0);
+    EXPECT_EQ(v.windowTitle(), QStringLiteral("Quorvale Installer - Updater"));
+    EXPECT_TRUE(v.ProgressBar1->isVisibleTo(&v));
+    EXPECT_EQ(v.GetProgressPosition(), 0);
+}
+
+TEST(MainWindow, NextGoesToTheLogicThroughTheGuard) {
+    Sandbox box;
+    MainWindow form1;
+    MainWindowView& v = form1.View();
+    v.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v, 5000));
+    const size_t before = v.LogLines().size();
+    QTest::mouseClick(v.Button1, Qt::LeftButton);
+    v.CheckBox2->setChecked(true);
+    QTest::mouseClick(v.Button1, Qt::LeftButton);
+    const std::vector<std::string> lines = v.LogLines();
+    ASSERT_EQ(lines.size(), before + 2);
+    EXPECT_EQ(lines[before], "please make a slection.");
+    EXPECT_EQ(lines[before + 1], "install blockchain is checked");
+}
+
+// Renders the window after start-up into the build tree (QVL_SCREENSHOT names the file), for a
+// person to look at; the picture must be the window's client area.
+TEST(MainWindow, RendersToAPicture) {
+    Sandbox box;
+    MainWindow form1;
+    form1.View().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form1.View(), 5000));
+    const QImage image = form1.View().grab().toImage();
+    EXPECT_EQ(image.size(), QSize(463, 380));
+    const char* name = std::getenv("QVL_SCREENSHOT");
+    EXPECT_TRUE(image.save(QString::fromLocal8Bit(name && *name ? name : "qvlsetup-window.png")));
+}
