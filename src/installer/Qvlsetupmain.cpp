@@ -1,5 +1,9 @@
 #include "installer/Qvlsetupmain.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
 #include "framework/Exception.h"
 #include "platform/FileSystem.h"
 
@@ -28,6 +32,17 @@ TForm1::Folders TForm1::Folders::Platform() {
 
 TForm1::TForm1(WindowServices& window, Folders folders)
     : window_(window), folders_(std::move(folders)) {
+    HttpClient1 = std::make_unique<THttpClient>(this);
+    HttpClient1->Port = 0;
+    HttpClient1->ReportLevel = 0;
+    HttpClient1->OnPacketRecvd = [this](TObject* Sender) { HttpClient1PacketRecvd2(Sender); };
+    HttpClient1->Body = "Default.htm";
+    HttpClient1->Header = "Head.txt";
+    HttpClient1->InputFileMode = false;
+    HttpClient1->OutputFileMode = false;
+    HttpClient1->OnSuccess = [this](CmdType Cmd) { HttpClient1Success(Cmd); };
+    HttpClient1->OnFailure = [this](CmdType Cmd) { HttpClient1Failure(Cmd); };
+    HttpClient1->ProxyPort = 0;
     AltHTTP1 = std::make_unique<TAltHTTP>(this);
     FormCreate();
 }
@@ -101,6 +116,36 @@ void TForm1::RunProgramTask() {
 void TForm1::RunBlockchainTask() {
     window_.AppendLog("install blockchain is checked");
     DownloadBlockchain();
+}
+
+void TForm1::HttpClient1Success(CmdType /*Cmd*/) { downloadsucceeded = true; }
+
+void TForm1::HttpClient1Failure(CmdType Cmd) {
+    downloadsucceeded = false;
+    switch (Cmd) {
+        case CmdGet: window_.AppendLog("HTTP GET Failed"); break;
+        case CmdOptions: window_.AppendLog("HTTP OPTIONS Failed"); break;
+        case CmdHead: window_.AppendLog("HTTP HEAD Failed"); break;
+        case CmdPost: window_.AppendLog("HTTP Post Failed"); break;
+        case CmdPut: window_.AppendLog("HTTP PUT Failed"); break;
+        case CmdDelete: window_.AppendLog("HTTP Delete Failed"); break;
+        case CmdTrace: window_.AppendLog("HTTP TRACE Failed"); break;
+        default: break;
+    }
+}
+
+void TForm1::HttpClient1PacketRecvd2(TObject* /*Sender*/) {
+    const int64_t total = HttpClient1->BytesTotal;
+    const int64_t received = HttpClient1->BytesRecvd;
+    // The bar counts in 32 bits; a download over 2 GiB moves it in proportion instead of
+    // wrapping. A negative total stays negative so that the bar refuses it.
+    constexpr int64_t kBarMax = std::numeric_limits<int32_t>::max();
+    int shift = 0;
+    while ((total >> shift) > kBarMax || (received >> shift) > kBarMax) ++shift;
+    const int64_t barMax = std::max<int64_t>(total >> shift, std::numeric_limits<int32_t>::min());
+    window_.SetProgressMax(static_cast<int32_t>(barMax));
+    window_.SetProgressPosition(static_cast<int32_t>(std::max<int64_t>(received >> shift, 0)));
+    window_.AppendLog("Max=" + std::to_string(total) + "  file posistion=" + std::to_string(received));
 }
 
 void TForm1::DownloadLauncher() {}

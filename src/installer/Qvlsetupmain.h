@@ -9,6 +9,7 @@
 #include "framework/Component.h"
 #include "installer/AltHttp.h"
 #include "installer/WindowServices.h"
+#include "net/http/HttpClient.h"
 
 namespace qvl {
 
@@ -34,8 +35,8 @@ public:
         static Folders Platform();
     };
 
-    // Creates the window's components (the second HTTP component starts the socket service),
-    // then logs the settings, sets the caption and finds or creates the chain directory
+    // Creates the window's components (the HTTP client with its stored settings and handlers;
+    // the second HTTP component, which starts the socket service), then logs the settings, sets the caption and finds or creates the chain directory
     // (datapath + "\" + inipath + "\") and the app directory. Raises Exception
     // "Cannot create <path>" when a folder cannot be made (the app directory is then not looked
     // at when it was the chain directory), and whatever creating the components raises.
@@ -59,6 +60,17 @@ public:
     void DownloadWallet();
     void DownloadBlockchain();
 
+    // The outcome of a request: Success sets the download-succeeded flag; Failure clears it and
+    // logs the command's failure line ("HTTP GET Failed", ...; some commands have none).
+    void HttpClient1Success(CmdType Cmd);
+    void HttpClient1Failure(CmdType Cmd);
+    // After each received chunk of a body: the bar's maximum, then its position, from the
+    // client's counters (scaled down together when they do not fit the bar's 32-bit range), and
+    // the line "Max=<total>  file posistion=<received>" with the true counts. A negative total
+    // is refused by the bar with its range error.
+    void HttpClient1PacketRecvd2(TObject* Sender);
+
+    std::unique_ptr<THttpClient> HttpClient1;
     std::unique_ptr<TAltHTTP> AltHTTP1;
 
 private:

@@ -163,8 +163,8 @@ TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
     // The caret is behind the last line, and the last line's block is on screen.
     QTextBlock last = v.Memo1->document()->lastBlock().previous();
     EXPECT_EQ(last.text(), QStringLiteral("line 4999"));
-    const QRectF box = v.Memo1->blockBoundingGeometry(last).translated(v.Memo1->contentOffset());
-    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(box.toRect())) << box.y();
+    const QRect box = v.Memo1->cursorRect(QTextCursor(last));
+    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(box)) << box.y();
     EXPECT_TRUE(v.Memo1->textCursor().atEnd());
 }
 
@@ -290,6 +290,16 @@ TEST(MainWindow, NextGoesToTheLogicThroughTheGuard) {
     ASSERT_EQ(lines.size(), before + 2);
     EXPECT_EQ(lines[before], "please make a slection.");
     EXPECT_EQ(lines[before + 1], "install blockchain is checked");
+}
+
+TEST(MainWindow, ANegativeLengthIsRefusedByTheBar) {
+    Sandbox box;
+    MainWindow form1;
+    THttpClient& client = *form1.Form().HttpClient1;
+    client.BytesTotal = -5;
+    client.BytesRecvd = 10;
+    EXPECT_THROW(client.OnPacketRecvd(&client), ERangeError);
+    EXPECT_EQ(form1.View().GetProgressMax(), 100);
 }
 
 // Renders the window after start-up into the build tree (QVL_SCREENSHOT names the file), for a

@@ -10,6 +10,7 @@
 
 #include "Sandbox.h"
 #include "framework/Application.h"
+#include "framework/Exception.h"
 #include "installer/ErrorBox.h"
 #include "installer/MainWindow.h"
 #include "installer/MainWindowView.h"
