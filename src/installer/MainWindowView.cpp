@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QWindow>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -58,10 +59,14 @@ QFrame* MakePanel(QWidget* parent) {
     return panel;
 }
 
+// A label sizes itself to its text, as the design's labels do: the stored width is what the
+// text took on the machine it was laid out on; where this font's text is wider, the label grows
+// to the right rather than cutting the text off.
 QLabel* MakeLabel(QWidget* parent, const char* text, const QFont& font, const QRect& rect) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setFont(font);
-    label->setGeometry(rect);
+    const int textWidth = QFontMetrics(font).horizontalAdvance(label->text());
+    label->setGeometry(rect.x(), rect.y(), std::max(rect.width(), textWidth + 1), rect.height());
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return label;
 }
@@ -136,11 +141,24 @@ void MainWindowView::LayOut() {
     Memo1->setGeometry(0, kTopPanelHeight, w, bottomTop - kTopPanelHeight);
 }
 
+void MainWindowView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The frame is known only once the window exists; centre the whole window then, once.
+    if (!centred_) {
+        centred_ = true;
+        CentreOnDesktop();
+    }
+}
+
+// The window with its frame goes in the middle of the desktop's free area.
 void MainWindowView::CentreOnDesktop() {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect desktop = screen->availableGeometry();
-    move(desktop.x() + (desktop.width() - width()) / 2, desktop.y() + (desktop.height() - height()) / 2);
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const int outerWidth = width() + frame.left() + frame.right();
+    const int outerHeight = height() + frame.top() + frame.bottom();
+    move(desktop.x() + (desktop.width() - outerWidth) / 2, desktop.y() + (desktop.height() - outerHeight) / 2);
 }
 
 void MainWindowView::ClearLog() { Memo1->clear(); }

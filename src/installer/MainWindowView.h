@@ -61,10 +61,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void LayOut();
     void CentreOnDesktop();
+
+    bool centred_ = false;
 };
 
 }  // namespace qvl

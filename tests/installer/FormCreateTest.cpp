@@ -105,15 +105,20 @@ TEST(FormCreate, NeitherFolderExistsAndBothAreCreated) {
     EXPECT_FALSE(appdirfound);
 }
 
-TEST(FormCreate, AFileInThePlaceOfAFolderCountsAsFound) {
+// A file where the app directory should be is no folder ("C:\Quorvale\" with its trailing
+// separator names none), and the folder cannot be made in its place.
+TEST(FormCreate, AFileInThePlaceOfTheAppDirectoryIsAFolderThatCannotBeCreated) {
     Sandbox box;
     Sandbox::MakeDir(box.AppData() + "/Quorvale");
     { std::FILE* f = std::fopen((box.Home() + "/Quorvale").c_str(), "w"); ASSERT_TRUE(f); std::fclose(f); }
     RecordingWindow window;
-    TForm1 form(window);
-    ASSERT_GE(window.log.size(), 9u);
-    EXPECT_EQ(window.log[7], "attribs= 32");
-    EXPECT_EQ(window.log[8], "C:\\Quorvale\\ app directory found is: true");
+    EXPECT_THROW(TForm1 form(window), Exception);
+    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
+        "looking for file " + ChainDir(box), "attribs= 16",
+        "AppData\\Quorvale\\ chain directory found is: true",
+        "looking for file C:\\Quorvale\\", "attribs= 4294967295",
+        "C:\\Quorvale\\ app directory found is: false", "I will now create it.",
+        "Cannot create C:\\Quorvale\\"}));
 }
 
 TEST(FormCreate, ChainDirectoryThatCannotBeCreatedStopsBeforeTheAppDirectory) {

@@ -118,7 +118,7 @@ TEST(Startup, ShowsTheWindowCentredAndReturnsZeroWhenItIsClosed) {
         if (form1 && form1->View().isVisible()) {
             seen = true;
             title = form1->View().windowTitle();
-            frame = form1->View().geometry();
+            frame = form1->View().frameGeometry();
             form1->View().close();
         } else if (++turns > 1000) {
             timedOut = true;
