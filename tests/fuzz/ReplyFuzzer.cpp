@@ -1,0 +1,221 @@
+// Fuzzes the reply reader: each input is the bytes a server answers to a GET. The harness
+// listens on 127.0.0.1; THttpClient::Get connects to it through the real socket engine, and as
+// soon as the connection is up (OnConnect) the harness accepts it, writes the input as the
+// reply and half-closes. The client then sends its request, reads the status line and header
+// lines, and captures the body, exactly as in a download. Every input runs twice: header and
+// body as text, then both into files.
+//
+// What must hold, besides "no crash, no sanitizer report": the command ends (no time-out: the
+// peer has said everything and closed); it fails only with the system's exceptions; when it
+// succeeds, the header is the reply's lines up to the blank line and the body is the rest, byte
+// for byte; extracted values stay within their limits; no descriptor is left open.
+#include <QCoreApplication>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "framework/Application.h"
+#include "framework/Exception.h"
+#include "net/http/HttpClient.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "reply reader property broken: %s\n", what);
+    std::abort();
+}
+
+// Failures of the harness itself, not findings.
+[[noreturn]] void HarnessFail(const char* what) {
+    std::perror(what);
+    std::abort();
+}
+
+int CountOpenDescriptors() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) HarnessFail("opendir /proc/self/fd");
+    int n = 0;
+    while (readdir(dir) != nullptr) ++n;
+    closedir(dir);
+    return n;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Waits (bounded) until fd is ready for `events`.
+void WaitFor(int fd, short events, const char* what) {
+    pollfd p{fd, events, 0};
+    if (poll(&p, 1, 5000) != 1) HarnessFail(what);
+}
+
+// The reply as the reader must see it: complete lines (ended by LF) from the status line up to
+// and including the first blank line ("\n" or "\r\n") form the header; a line the peer cut off
+// by closing is dropped and ends the header; the body is everything after the blank line.
+struct Expected {
+    std::string header;
+    std::string body;
+};
+
+Expected Split(const std::string& reply) {
+    Expected e;
+    size_t at = 0;
+    bool first = true;
+    for (;;) {
+        const size_t lf = reply.find('\n', at);
+        if (lf == std::string::npos) return e;  // cut off: the rest is dropped, no body
+        const std::string line = reply.substr(at, lf + 1 - at);
+        e.header += line;
+        at = lf + 1;
+        if (!first && (line == "\n" || line == "\r\n")) break;
+        first = false;
+    }
+    e.body = reply.substr(at);
+    return e;
+}
+
+class Harness {
+public:
+    Harness() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (listener_ < 0) HarnessFail("socket");
+        // Room for a whole input in the send buffer before the client reads anything.
+        const int big = 1 << 20;
+        setsockopt(listener_, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) HarnessFail("bind");
+        if (listen(listener_, 4) != 0) HarnessFail("listen");
+        socklen_t len = sizeof a;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+
+        char tmpl[] = "/tmp/qvl-fuzz-reply-XXXXXX";
+        if (mkdtemp(tmpl) == nullptr) HarnessFail("mkdtemp");
+        dir_ = tmpl;
+        url_ = "http://127.0.0.1:" + std::to_string(port_) + "/qvlloader.exe";
+
+        client_.Host = "127.0.0.1";
+        // A bound on every wait; reaching it is a finding (see below), not an outcome.
+        client_.TimeOut = 3000;
+        client_.OnConnect = [this](qvl::TObject*) { Serve(); };
+        // Redirects are not followed: a fuzzed Location would send the client anywhere.
+        client_.OnRedirect = [](bool& handled) { handled = true; };
+        baselineFds_ = CountOpenDescriptors();
+    }
+
+    void Run(const std::string& reply) {
+        reply_ = &reply;
+        RunOnce(false);
+        RunOnce(true);
+        reply_ = nullptr;
+        if (++runs_ % 64 == 0 && CountOpenDescriptors() != baselineFds_)
+            Fail("descriptors leaked");
+    }
+
+private:
+    // In OnConnect, inside Connect's wait: the connection is in the listener's queue.
+    void Serve() {
+        WaitFor(listener_, POLLIN, "accept wait");
+        server_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (server_ < 0) HarnessFail("accept");
+        size_t sent = 0;
+        while (sent < reply_->size()) {
+            const ssize_t n = send(server_, reply_->data() + sent, reply_->size() - sent, MSG_NOSIGNAL);
+            if (n > 0) sent += static_cast<size_t>(n);
+            else if (n < 0 && errno == EAGAIN) WaitFor(server_, POLLOUT, "send wait (input too big?)");
+            else HarnessFail("send");
+        }
+        shutdown(server_, SHUT_WR);
+    }
+
+    void RunOnce(bool files) {
+        qvl::THttpClient& c = client_;
+        c.InputFileMode = files;
+        c.OutputFileMode = files;
+        c.Body = files ? dir_ + "/body" : std::string("stale body");
+        c.Header = files ? dir_ + "/header" : std::string("stale header");
+        c.Port = 0;
+        c.LocationValue = "stale location";
+        c.SetCookieValue = "stale cookie";
+
+        bool failed = false;
+        try {
+            c.Get(url_);
+        } catch (const qvl::Exception&) {
+            // ESockError for a reply that is not HTTP or is cut short; outcomes, not findings.
+            failed = true;
+        }
+        if (server_ >= 0) {
+            close(server_);
+            server_ = -1;
+        } else {
+            Fail("the client never connected");
+        }
+
+        if (c.TimedOut) Fail("the command waited for its time-out on a closed connection");
+        if (c.Connected) Fail("still connected after the command");
+        if (c.LocationValue.size() > 256 || c.SetCookieValue.size() > 256)
+            Fail("a header value longer than 256 bytes was kept");
+        if (!c.LocationValue.empty() && c.LocationValue.back() == '\n') Fail("Location kept its line end");
+        if (c.BytesTotal < 0) Fail("negative BytesTotal");
+        if (failed) return;
+
+        if (c.ReplyCode < 100 || c.ReplyCode > 999) Fail("accepted a reply without a status code");
+        const Expected e = Split(*reply_);
+        const std::string header = files ? ReadFile(c.Header) : c.Header;
+        const std::string body = files ? ReadFile(c.Body) : c.Body;
+        if (header != e.header) Fail("header is not the reply's header lines");
+        if (body != e.body) Fail("body is not the bytes after the header");
+        if (c.BytesRecvd != static_cast<int64_t>(body.size())) Fail("BytesRecvd is not the body size");
+        if (c.ContentLengthSeen && c.ReplyCode >= 200 && c.ReplyCode != 204 && c.ReplyCode != 304 &&
+            c.BytesRecvd < c.BytesTotal)
+            Fail("a body shorter than its Content-Length was accepted");
+    }
+
+    int argc_ = 1;
+    char name_[16] = "fuzz_reply";
+    char* argv_[2] = {name_, nullptr};
+    QCoreApplication app_{argc_, argv_};
+    qvl::THttpClient client_;
+    int listener_ = -1;
+    int server_ = -1;
+    uint16_t port_ = 0;
+    std::string dir_;
+    std::string url_;
+    const std::string* reply_ = nullptr;
+    int baselineFds_ = 0;
+    uint64_t runs_ = 0;
+};
+
+Harness* harness = nullptr;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    qvl::Application::SetExceptionDisplay([](const std::string& text) {
+        std::fprintf(stderr, "error box during fuzzing: %s\n", text.c_str());
+        std::abort();
+    });
+    harness = new Harness;  // lives as long as the process: libFuzzer never returns to us
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    harness->Run(std::string(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
