@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "framework/Exception.h"
+
 namespace qvl {
 
 namespace {
@@ -104,6 +106,9 @@ int TExStringList::IndexOfHeader(const std::string& name) const {
 void TExStringList::SetHeader(const std::string& name, const std::string& value) {
     int index = IndexOfHeader(name);
     if (!value.empty()) {
+        // A sorted list refuses the replace below; refuse before appending the placeholder
+        // line, so that a refused call leaves the list as it was.
+        if (Sorted()) throw EStringListError("Operation not allowed on sorted list");
         if (index == -1) index = Add(std::string());
         Put(index, name + ": " + value);
     } else if (index != -1) {

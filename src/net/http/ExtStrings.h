@@ -18,8 +18,8 @@ public:
 
     // Sets header `name` to "name: value": the first line of that header is replaced in place,
     // or a line is appended when there is none. An empty value removes the first line of that
-    // header (nothing happens when it is absent). On a sorted list, replacing raises
-    // EStringListError "Operation not allowed on sorted list".
+    // header (nothing happens when it is absent). On a sorted list, setting a value raises
+    // EStringListError "Operation not allowed on sorted list" and leaves the list unchanged.
     void SetHeader(const std::string& name, const std::string& value);
 };
 

@@ -81,7 +81,9 @@ int StatusCode(const std::string& lineWithEnd) {
     if (i + 3 > line.size() || !IsDigit(line[i]) || !IsDigit(line[i + 1]) || !IsDigit(line[i + 2]))
         return -1;
     if (i + 3 < line.size() && line[i + 3] != ' ') return -1;
-    return (line[i] - '0') * 100 + (line[i + 1] - '0') * 10 + (line[i + 2] - '0');
+    const int code = (line[i] - '0') * 100 + (line[i + 1] - '0') * 10 + (line[i + 2] - '0');
+    // Status codes start at 100 (RFC 9110); "000" or "099" would otherwise count as success.
+    return code >= 100 ? code : -1;
 }
 
 // The value of a Content-Length line: decimal digits between optional blanks, at most the

@@ -83,6 +83,21 @@ TEST(ExStringList, SortedListIsSearchedByHalving) {
     EXPECT_THROW(l.SetHeader("Host", "x"), EStringListError);
 }
 
+TEST(ExStringList, RefusedSetHeaderLeavesASortedListUnchanged) {
+    TExStringList l;
+    l.SetSorted(true);
+    l.Add("host: 4");
+    l.Add("accept: 1");
+    const std::string before = l.Text();
+    // Present and absent headers alike: no placeholder line is left behind.
+    EXPECT_THROW(l.SetHeader("Host", "x"), EStringListError);
+    EXPECT_THROW(l.SetHeader("Cookie", "c"), EStringListError);
+    EXPECT_EQ(l.Text(), before);
+    // Removing stays allowed.
+    l.SetHeader("HOST", "");
+    EXPECT_EQ(l.Text(), "accept: 1\r\n");
+}
+
 TEST(ExStringList, AsciiNamesIgnoreCaseInTheCLocaleAndInUtf8) {
     {
         LocaleScope c("C");
