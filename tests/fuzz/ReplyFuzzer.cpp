@@ -2,14 +2,19 @@
 // listens on 127.0.0.1; THttpClient::Get connects to it through the real socket engine, and as
 // soon as the connection is up (OnConnect) the harness accepts it, writes the input as the
 // reply and half-closes. The client then sends its request, reads the status line and header
-// lines, and captures the body, exactly as in a download. Every input runs twice: header and
-// body as text, then both into files.
+// lines, and captures the body, exactly as in a download. Every input runs three times: header
+// and body as text; both into files; and as text again with the reply arriving in pieces (sizes
+// drawn from the input's hash), one piece per turn of the client's event loop, so that lines
+// and the body are read across every kind of split.
 //
 // What must hold, besides "no crash, no sanitizer report": the command ends (no time-out: the
 // peer has said everything and closed); it fails only with the system's exceptions; when it
 // succeeds, the header is the reply's lines up to the blank line and the body is the rest, byte
-// for byte; extracted values stay within their limits; no descriptor is left open.
+// for byte; extracted values stay within their limits; the outcome does not depend on how the
+// reply was cut into pieces; no descriptor is left open.
 #include <QCoreApplication>
+#include <QObject>
+#include <QTimerEvent>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,7 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +101,65 @@ Expected Split(const std::string& reply) {
     return e;
 }
 
+// Sends the next piece of the reply on every turn of the client's event loop (a 0 ms timer
+// fires once per dispatch), and half-closes after the last.
+class PieceFeeder : public QObject {
+public:
+    void Start(int fd, const std::string& reply) {
+        fd_ = fd;
+        reply_ = &reply;
+        sent_ = 0;
+        // Piece sizes 1 to 97 from a generator seeded by the reply's hash (FNV-1a).
+        uint64_t h = 1469598103934665603ULL;
+        for (const char c : reply) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        state_ = h | 1;
+        SendPiece();
+        if (fd_ >= 0) timer_ = startTimer(0);
+    }
+    void Stop() {
+        if (timer_ != 0) killTimer(timer_);
+        timer_ = 0;
+        fd_ = -1;
+    }
+
+protected:
+    void timerEvent(QTimerEvent*) override { SendPiece(); }
+
+private:
+    void SendPiece() {
+        if (fd_ < 0) return;
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        const size_t piece = std::min<size_t>(1 + state_ % 97, reply_->size() - sent_);
+        if (piece > 0) {
+            const ssize_t n = send(fd_, reply_->data() + sent_, piece, MSG_NOSIGNAL);
+            // The client may have given up and closed already; then the rest is not wanted.
+            if (n > 0) sent_ += static_cast<size_t>(n);
+            else if (!(n < 0 && errno == EAGAIN)) sent_ = reply_->size();
+        }
+        if (sent_ >= reply_->size()) {
+            shutdown(fd_, SHUT_WR);
+            Stop();
+        }
+    }
+
+    int fd_ = -1;
+    int timer_ = 0;
+    const std::string* reply_ = nullptr;
+    size_t sent_ = 0;
+    uint64_t state_ = 1;
+};
+
+// What a run ended with, to compare runs of one reply.
+struct Outcome {
+    std::string error;  // the exception's message, empty on success
+    int replyCode = 0;
+    std::string header;
+    std::string body;
+    bool operator==(const Outcome&) const = default;
+};
+
 class Harness {
 public:
     Harness() {
@@ -129,8 +193,9 @@ public:
 
     void Run(const std::string& reply) {
         reply_ = &reply;
-        RunOnce(false);
-        RunOnce(true);
+        const Outcome whole = RunOnce(false, false);
+        RunOnce(true, false);
+        if (RunOnce(false, true) != whole) Fail("the outcome depends on how the reply is cut into pieces");
         reply_ = nullptr;
         if (++runs_ % 64 == 0 && CountClientDescriptors(dir_) != baselineFds_)
             Fail("descriptors leaked");
@@ -142,6 +207,10 @@ private:
         WaitFor(listener_, POLLIN, "accept wait");
         server_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (server_ < 0) HarnessFail("accept");
+        if (pieces_) {
+            feeder_.Start(server_, *reply_);
+            return;
+        }
         size_t sent = 0;
         while (sent < reply_->size()) {
             const ssize_t n = send(server_, reply_->data() + sent, reply_->size() - sent, MSG_NOSIGNAL);
@@ -152,8 +221,9 @@ private:
         shutdown(server_, SHUT_WR);
     }
 
-    void RunOnce(bool files) {
+    Outcome RunOnce(bool files, bool pieces) {
         qvl::THttpClient& c = client_;
+        pieces_ = pieces;
         c.InputFileMode = files;
         c.OutputFileMode = files;
         c.Body = files ? dir_ + "/body" : std::string("stale body");
@@ -162,13 +232,16 @@ private:
         c.LocationValue = "stale location";
         c.SetCookieValue = "stale cookie";
 
+        Outcome outcome;
         bool failed = false;
         try {
             c.Get(url_);
-        } catch (const qvl::Exception&) {
+        } catch (const qvl::Exception& e) {
             // ESockError for a reply that is not HTTP or is cut short; outcomes, not findings.
             failed = true;
+            outcome.error = e.Message();
         }
+        feeder_.Stop();
         if (server_ >= 0) {
             close(server_);
             server_ = -1;
@@ -182,7 +255,7 @@ private:
             Fail("a header value longer than 256 bytes was kept");
         if (!c.LocationValue.empty() && c.LocationValue.back() == '\n') Fail("Location kept its line end");
         if (c.BytesTotal < 0) Fail("negative BytesTotal");
-        if (failed) return;
+        if (failed) return outcome;
 
         if (c.ReplyCode < 100 || c.ReplyCode > 999) Fail("accepted a reply without a status code");
         const Expected e = Split(*reply_);
@@ -194,6 +267,10 @@ private:
         if (c.ContentLengthSeen && c.ReplyCode >= 200 && c.ReplyCode != 204 && c.ReplyCode != 304 &&
             c.BytesRecvd < c.BytesTotal)
             Fail("a body shorter than its Content-Length was accepted");
+        outcome.replyCode = c.ReplyCode;
+        outcome.header = header;
+        outcome.body = body;
+        return outcome;
     }
 
     int argc_ = 1;
@@ -201,6 +278,8 @@ private:
     char* argv_[2] = {name_, nullptr};
     QCoreApplication app_{argc_, argv_};
     qvl::THttpClient client_;
+    PieceFeeder feeder_;
+    bool pieces_ = false;
     int listener_ = -1;
     int server_ = -1;
     uint16_t port_ = 0;

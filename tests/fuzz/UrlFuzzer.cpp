@@ -1,7 +1,8 @@
 // Fuzzes THttpClient::ParseURL with arbitrary RequestURL text. The first input byte picks the
 // state left by an earlier command (Host set or empty; Port 0, 80 or 8080); the rest is the URL.
 // A refused URL must raise one of the system's exceptions and leave Host alone; an accepted one
-// must give a request path that a request line can carry and a host without "/" or ":".
+// must give a request path that a request line can carry and a host without "/" or ":", and
+// the request composed from it must carry that path and host.
 #include <QCoreApplication>
 #include <cstdint>
 #include <cstdio>
@@ -68,5 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (c.Host.find('/') != std::string::npos || c.Host.find(':') != std::string::npos)
         Fail("host carries a / or :", url);
     if (url.empty()) Fail("an empty URL was accepted", url);
+
+    c.CurrentCmd = qvl::CmdGet;
+    c.BuildHeader();
+    const qvl::TExStringList& h = *c.RequestHeaders;
+    if (h.Count() < 4 || h.Get(0) != "GET " + path + " HTTP/1.0") Fail("request line is not GET path", url);
+    const int host = h.IndexOfHeader("Host");
+    if ((host == 1) != !c.Host.empty() || (host == 1 && h.Get(1) != "Host: " + c.Host))
+        Fail("Host line does not match Host", url);
     return 0;
 }
