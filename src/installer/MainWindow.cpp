@@ -11,11 +11,20 @@ namespace qvl {
 MainWindow::MainWindow() : view_(std::make_unique<MainWindowView>()) {
     form_ = std::make_unique<TForm1>(*view_);
     TForm1* form = form_.get();
-    QObject::connect(view_->Button1, &QPushButton::clicked, view_.get(),
-                     [form] { Application::Guarded([form] { form->Button1Click(nullptr); }); });
+    MainWindowView* view = view_.get();
+    view->CloseDeferred = [form] { return form->RunInProgress(); };
+    QObject::connect(view->Button1, &QPushButton::clicked, view, [form, view] {
+        Application::Guarded([form] { form->Button1Click(nullptr); });
+        // A close asked for during the run happens now that the run is over (not after a press
+        // nested inside the run, which returns while the run goes on).
+        if (!form->RunInProgress()) view->CloseIfRequested();
+    });
 }
 
 // The logic and its components go first; the controls they report to outlive them.
-MainWindow::~MainWindow() { form_.reset(); }
+MainWindow::~MainWindow() {
+    view_->CloseDeferred = nullptr;
+    form_.reset();
+}
 
 }  // namespace qvl

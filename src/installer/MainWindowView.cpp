@@ -1,6 +1,7 @@
 #include "installer/MainWindowView.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -159,6 +160,20 @@ void MainWindowView::CentreOnDesktop() {
     const int outerWidth = width() + frame.left() + frame.right();
     const int outerHeight = height() + frame.top() + frame.bottom();
     move(desktop.x() + (desktop.width() - outerWidth) / 2, desktop.y() + (desktop.height() - outerHeight) / 2);
+}
+
+void MainWindowView::closeEvent(QCloseEvent* event) {
+    if (CloseDeferred && CloseDeferred()) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    closeRequested_ = false;
+    QWidget::closeEvent(event);
+}
+
+void MainWindowView::CloseIfRequested() {
+    if (closeRequested_) close();
 }
 
 void MainWindowView::ClearLog() { Memo1->clear(); }

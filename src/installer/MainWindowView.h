@@ -3,6 +3,7 @@
 // choices and "Next"; the log below it; a bottom panel with the progress bar. Positions and sizes
 // are pixels at 96 dpi; the log takes every change of the window's height.
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ public:
     // The log's lines, without the empty line after the last line break.
     std::vector<std::string> LogLines() const;
 
+    // While this says so, a request to close the window (the title bar's button, the window
+    // manager) is remembered instead of carried out: a run goes on to its end with the window
+    // shown. CloseIfRequested then carries it out.
+    std::function<bool()> CloseDeferred;
+    bool CloseRequested() const { return closeRequested_; }
+    void CloseIfRequested();
+
     // The controls, in the order they are created. The window owns them.
     QFrame* Panel2 = nullptr;
     TProgressBar* ProgressBar1 = nullptr;
@@ -62,12 +70,14 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void LayOut();
     void CentreOnDesktop();
 
     bool centred_ = false;
+    bool closeRequested_ = false;
 };
 
 }  // namespace qvl

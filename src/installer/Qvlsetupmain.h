@@ -48,17 +48,33 @@ public:
 
     // "Next": runs the program task and/or the blockchain task, as ticked at the moment of each
     // test; with neither ticked, logs "please make a slection.". Exceptions of a task leave it.
+    // A press while a run is in progress (the downloads keep the window's messages flowing, so
+    // it arrives nested inside the run) starts nothing and only logs that a run is going on.
     void Button1Click(TObject* Sender);
+    // Whether a press of "Next" is being handled right now.
+    bool RunInProgress() const { return running_; }
     // Logs "install program is checked", then the launcher and the wallet download.
     void RunProgramTask();
     // Logs "install blockchain is checked", then the blockchain download.
     void RunBlockchainTask();
 
-    // The download tasks run by the task runners; they do nothing while the window has no HTTP
-    // client to fetch with.
+    // The download tasks run by the task runners. Each fetches one file from the download
+    // server into its place (launcher and wallet into the app directory, the version file into
+    // the chain directory, the chain archive into the APPDATA folder) and does its follow-up
+    // work: the two shortcuts; the version file; running the chain archive and waiting for it
+    // (the window handles no messages meanwhile). A download that did not succeed leaves the
+    // file that was there as it was. Exceptions of a request (socket errors, aborts, time-outs,
+    // EFCreateError "Cannot create file <target>") leave the task.
     void DownloadLauncher();
     void DownloadWallet();
     void DownloadBlockchain();
+
+    // Desktop entries (inipath + ".desktop", description ticker + " QT Wallet", starting
+    // `target`) in the desktop folder, and in an inipath folder of the applications folder,
+    // which is made for it. Silent: a folder that cannot be found or made, or an entry that
+    // cannot be saved, means no shortcut, and nothing else.
+    void CreateDesktopShortcut(const std::string& target) noexcept;
+    void CreateStartMenuShortcut(const std::string& target) noexcept;
 
     // The outcome of a request: Success sets the download-succeeded flag; Failure clears it and
     // logs the command's failure line ("HTTP GET Failed", ...; some commands have none).
@@ -75,9 +91,17 @@ public:
 
 private:
     void FormCreate();
+    // Get of `url` into the file named by HttpClient1->Body, through a StagedFile beside it that
+    // replaces the file only when the request succeeded (and, with `executable`, gets execute
+    // bits). Body names the target again afterwards, whatever happened.
+    void FetchIntoBody(const std::string& url, bool executable = false);
 
     WindowServices& window_;
     Folders folders_;
+    bool running_ = false;
+    // The outcome of the running request alone: OnSuccess seen, not cleared by a later
+    // OnFailure. Kept apart from downloadsucceeded, which the version file does not touch.
+    bool requestsucceeded_ = false;
 };
 
 }  // namespace qvl

@@ -25,6 +25,7 @@
 #include "installer/MainWindowView.h"
 #include "installer/ProgressBar.h"
 #include "installer/Qvlsetupmain.h"
+#include "support/ScriptedServer.h"
 
 using namespace qvl;
 using qvl::test::BoxWatcher;
@@ -284,8 +285,13 @@ TEST(MainWindow, AfterStartUpTheLogHoldsOnlyTheStartUpLines) {
 
 TEST(MainWindow, NextGoesToTheLogicThroughTheGuard) {
     Sandbox box;
+    qvl::test::RecordingDisplay errors;
+    const std::vector<std::string>& shown = errors.shown;
     MainWindow form1;
     MainWindowView& v = form1.View();
+    // Nothing listens where the downloads go: the run's exception must end in the error box.
+    form1.Form().HttpClient1->Proxy = "127.0.0.1";
+    form1.Form().HttpClient1->ProxyPort = qvl::test::ScriptedServer::UnusedPort();
     v.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&v, 5000));
     const size_t before = v.LogLines().size();
@@ -293,9 +299,13 @@ TEST(MainWindow, NextGoesToTheLogicThroughTheGuard) {
     v.CheckBox2->setChecked(true);
     QTest::mouseClick(v.Button1, Qt::LeftButton);
     const std::vector<std::string> lines = v.LogLines();
-    ASSERT_EQ(lines.size(), before + 2);
+    ASSERT_GE(lines.size(), before + 3);
     EXPECT_EQ(lines[before], "please make a slection.");
     EXPECT_EQ(lines[before + 1], "install blockchain is checked");
+    EXPECT_EQ(lines[before + 2], "Downloading Blockchain");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "Connection Failed.");
+    EXPECT_TRUE(v.isVisible());
 }
 
 TEST(MainWindow, ANegativeLengthIsRefusedByTheBar) {
@@ -304,8 +314,10 @@ TEST(MainWindow, ANegativeLengthIsRefusedByTheBar) {
     THttpClient& client = *form1.Form().HttpClient1;
     client.BytesTotal = -5;
     client.BytesRecvd = 10;
+    const size_t lines = form1.View().LogLines().size();
     EXPECT_THROW(client.OnPacketRecvd(&client), ERangeError);
     EXPECT_EQ(form1.View().GetProgressMax(), 100);
+    EXPECT_EQ(form1.View().LogLines().size(), lines);
 }
 
 // Renders the window after start-up into the build tree (QVL_SCREENSHOT names the file), for a

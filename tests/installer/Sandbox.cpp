@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "framework/Application.h"
+#include "installer/SetupProgram.h"
+
 namespace qvl::test {
 
 Sandbox::Sandbox() {
@@ -39,6 +42,13 @@ void Sandbox::SetEnv(const char* name, std::optional<std::string> value) {
 bool Sandbox::IsDir(const std::string& path) { return std::filesystem::is_directory(path); }
 
 void Sandbox::MakeDir(const std::string& path) { std::filesystem::create_directories(path); }
+
+RecordingDisplay::RecordingDisplay() {
+    TSetupProgram::InitApplication();
+    Application::SetExceptionDisplay([this](const std::string& text) { shown.push_back(text); });
+}
+
+RecordingDisplay::~RecordingDisplay() { TSetupProgram::InitApplication(); }
 
 namespace {
 

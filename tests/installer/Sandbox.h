@@ -66,6 +66,17 @@ public:
     std::vector<Box> boxes;
 };
 
+// Records what the framework's error box would show, for its life; then the program's error box
+// is the display again.
+class RecordingDisplay {
+public:
+    RecordingDisplay();
+    ~RecordingDisplay();
+    RecordingDisplay(const RecordingDisplay&) = delete;
+    RecordingDisplay& operator=(const RecordingDisplay&) = delete;
+    std::vector<std::string> shown;
+};
+
 // What a message box showed when the watcher closed it.
 struct SeenBox {
     QString title, text;
