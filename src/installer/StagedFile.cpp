@@ -52,7 +52,8 @@ void StagedFile::Commit(bool executable) {
     struct stat old {};
     mode_t mode = ::stat(hostTarget_.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? (old.st_mode & 07777)
                                                                               : (0666 & ~mask);
-    if (executable) mode |= (0111 & ~mask) | S_IXUSR;
+    // Whoever may read the program may run it; the owner in any case.
+    if (executable) mode |= ((mode & 0444) >> 2) | S_IXUSR;
     if (::chmod(path_.c_str(), mode) != 0 || !Flush(path_) || ::rename(path_.c_str(), hostTarget_.c_str()) != 0)
         throw EFCreateError(target_);
     pending_ = false;

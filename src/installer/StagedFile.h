@@ -23,8 +23,8 @@ public:
     const std::string& Path() const { return path_; }
 
     // Moves the temporary file over the target, flushed to disk first. The file keeps the mode
-    // of the file it replaces; a new one gets 0666 less the umask. `executable` adds the execute
-    // bits the umask allows, the owner's at least. Raises EFCreateError "Cannot create file " +
+    // of the file it replaces; a new one gets 0666 less the umask. `executable` adds an execute
+    // bit for everyone who may read it, and for the owner in any case. Raises EFCreateError "Cannot create file " +
     // target (the target as given) when the move fails; the temporary file is then removed.
     void Commit(bool executable);
 
