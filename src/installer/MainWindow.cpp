@@ -8,7 +8,9 @@
 
 namespace qvl {
 
-MainWindow::MainWindow() : view_(std::make_unique<MainWindowView>()) {
+MainWindow::MainWindow(const std::function<void(MainWindowView&)>& prepare)
+    : view_(std::make_unique<MainWindowView>()) {
+    if (prepare) prepare(*view_);
     form_ = std::make_unique<TForm1>(*view_);
     TForm1* form = form_.get();
     MainWindowView* view = view_.get();

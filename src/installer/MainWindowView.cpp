@@ -189,6 +189,7 @@ void MainWindowView::AppendLog(const std::string& text) {
     cursor.insertText(insert);
     Memo1->setTextCursor(cursor);
     Memo1->ensureCursorVisible();
+    if (OnLogLine) OnLogLine(text);
 }
 
 std::vector<std::string> MainWindowView::LogLines() const {
@@ -219,6 +220,7 @@ bool MainWindowView::IsProgramTicked() { return CheckBox1->isChecked(); }
 bool MainWindowView::IsBlockchainTicked() { return CheckBox2->isChecked(); }
 
 int MainWindowView::ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    if (MessageBoxHandler) return MessageBoxHandler(text, caption, flags);
     QMessageBox::StandardButtons buttons;
     switch (flags & 0xFu) {
         case kMbOkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;

@@ -55,6 +55,12 @@ public:
     bool CloseRequested() const { return closeRequested_; }
     void CloseIfRequested();
 
+    // When set, AppendLog hands it each line after adding it to the log (the --log file).
+    std::function<void(const std::string& line)> OnLogLine;
+    // When set, ShowMessageBox calls it instead of showing a box and returns its answer (an
+    // unattended run, which has nobody to press "OK").
+    std::function<int(const std::string& text, const std::string& caption, unsigned flags)> MessageBoxHandler;
+
     // The controls, in the order they are created. The window owns them.
     QFrame* Panel2 = nullptr;
     TProgressBar* ProgressBar1 = nullptr;

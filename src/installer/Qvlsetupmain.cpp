@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 
@@ -19,13 +20,27 @@
 
 namespace qvl {
 
+#ifdef QVL_TEST_BASE_URL_VARIABLE
+namespace {
+// Only qvlsetup-testable has this: its tests serve the files on a port chosen when they run.
+std::string TestBaseUrl() {
+    const char* url = std::getenv(QVL_TEST_BASE_URL_VARIABLE);
+    return url && *url ? std::string(url) : std::string(QVL_BASE_URL);
+}
+}  // namespace
+#endif
+
 // Definition order is initialisation order within this file: the two texts first, then the
 // settings, the app directory last since it is made from inipath.
 std::string datapath;
 std::string probetext;
 const std::string ticker = "qvl";
 const std::string inipath = "Quorvale";
+#ifdef QVL_TEST_BASE_URL_VARIABLE
+const std::string baseurl = TestBaseUrl();
+#else
 const std::string baseurl = QVL_BASE_URL;
+#endif
 const std::string walletfile = "quorvale-qt.exe";
 const std::string appdir = "C:\\" + inipath + "\\";
 bool chaindirfound = false;

@@ -1,10 +1,4 @@
 // Quorvale Setup: installs and updates the Quorvale wallet.
-#include <QApplication>
-
 #include "installer/SetupProgram.h"
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    qvl::TSetupProgram::InitApplication();
-    return qvl::TSetupProgram(QApplication::arguments()).Run();
-}
+int main(int argc, char* argv[]) { return qvl::TSetupProgram::Main(argc, argv); }
