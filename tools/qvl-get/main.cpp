@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -263,6 +264,9 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past the file-size limit a write should fail (EFBIG) and be reported like a full disk,
+    // not kill the program with the body half written and no word said.
+    ::signal(SIGXFSZ, SIG_IGN);
     // The client's waits dispatch the Qt event queue, which needs the application object.
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -357,6 +357,16 @@ void THttpClient::BuildHeader() {
     if (CurrentCmd == CmdCopy || CurrentCmd == CmdMove) h.Add("URI-header: " + TargetURI);
     if (CurrentCmd == CmdLink || CurrentCmd == CmdUnlink) h.Add("Link: " + TargetURI);
     if (HasBody()) h.Add("Content-Length: " + std::to_string(BodyLength()));
+
+    // A line break inside a value (from the URL, HeaderInfo, or a cookie or location a server
+    // sent) would end its line early and let the rest pass as header lines or as a request of
+    // its own; a NUL byte would cut the request short, since Write stops at it.
+    for (int i = 0; i < h.Count(); ++i) {
+        const std::string& line = h.Get(i);
+        if (line.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) continue;
+        const std::string what = i == 0 ? std::string("Request line") : "Request header '" + Field(line, ':', 1) + "'";
+        throw Exception(what + " holds a line break or NUL byte");
+    }
 }
 
 void THttpClient::SendBodyText() {
@@ -413,6 +423,9 @@ void THttpClient::ReadResponseHeader() {
 
     for (;;) {
         ReadLn(line);
+        // ReadLn gives an empty text (unlike a blank line, which keeps its line end) when the
+        // peer closed: a header cut off there is an incomplete reply, not the end of the header.
+        if (line.empty()) throw ESockError("Connection closed in the reply header");
         const std::string name = Field(Upper(line), ' ', 1);
         if (name == "SET-COOKIE:") SetCookieValue = WithoutLineEnd(line.substr(12)).substr(0, kMaxHeaderValue);
         if (name == "LOCATION:") LocationValue = WithoutLineEnd(line.substr(10)).substr(0, kMaxHeaderValue);
@@ -421,7 +434,7 @@ void THttpClient::ReadResponseHeader() {
             ContentLengthSeen = true;
         }
         keep(line);
-        if (line.empty() || line == "\n" || line == "\r\n") break;
+        if (line == "\n" || line == "\r\n") break;
     }
     if (headerFile) headerFile->Close();
 }

@@ -8,11 +8,14 @@
 //
 // HTTP outcomes are events; everything else leaves the command as an exception:
 //   - Exception "Empty URL", "HTTP Secure Socket is not supported", EConvertError for a bad
-//     port text (before connecting);
+//     port text, a request line or header line that would hold a CR, LF or NUL byte (from
+//     the URL, HeaderInfo, TargetURI, or a cookie or location a redirect carried) (before
+//     connecting);
 //   - EFOpenError for an upload file that cannot be opened (before connecting);
 //   - ESockError from the engine (connection, transfer, aborts and time-outs as EAbortError or
 //     the engine's time-out messages), and for a reply that is not HTTP: no status line, a bad
-//     status line, a bad Content-Length, a body shorter than its Content-Length;
+//     status line, a header cut off by the peer's close, a bad Content-Length, a body shorter
+//     than its Content-Length;
 //   - EFCreateError when the Header or Body file cannot be created;
 //   - Exception when a command has been redirected kMaxPasses times and is redirected again.
 // From the connect on, the connection is closed before the exception reaches the caller.
@@ -135,10 +138,12 @@ public:
     virtual void RunCommand();
     // Splits RequestURL into Host, Port and RequestPath; "/" is appended to a URL without path.
     virtual void ParseURL();
-    // Composes the request line and header lines into RequestHeaders.
+    // Composes the request line and header lines into RequestHeaders. Raises Exception when a
+    // line would hold a CR, LF or NUL byte.
     virtual void BuildHeader();
     // Reads the status line and header lines into Header (text or file) and sets ReplyCode,
-    // BytesTotal, LocationValue and SetCookieValue.
+    // BytesTotal, LocationValue and SetCookieValue. Raises ESockError when the reply is not
+    // HTTP or the peer closes before the blank line that ends the header.
     virtual void ReadResponseHeader();
     // Sends RequestHeaders, the blank line and, for the commands with a body, the body.
     virtual void SendRequest();

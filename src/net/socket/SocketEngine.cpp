@@ -1,5 +1,6 @@
 #include "net/socket/SocketEngine.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "framework/Application.h"
@@ -142,6 +143,7 @@ void TSocketEngine::Connect() {
     StatusMessage(8, "Connecting");
     Canceled = false;
     if (Connected) throw ESockError("Already connected");
+    CloseErrorNo = 0;
 
     int retries = 0;
     for (;;) {
@@ -286,6 +288,9 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 }
                 break;
             case platform::kFdClose:
+                // The notifier's look at the socket has taken a reset's error from it; the
+                // receive that meets the end of the stream next raises it from here.
+                if (error != 0) CloseErrorNo = static_cast<int>(error);
                 // With unread data left, the reader meets the end of the stream itself.
                 if (!DataAvailable()) RequestCloseSocket();
                 break;
@@ -302,6 +307,12 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
 void TSocketEngine::WaitTurn() {
     platform::Sleep(2);
     platform::ProcessMessages();
+}
+
+void TSocketEngine::RaiseCloseError() {
+    if (CloseErrorNo == 0) return;
+    LastErrorNo = CloseErrorNo;
+    throw ESockError(SocketErrorText(static_cast<uint16_t>(CloseErrorNo)));
 }
 
 void TSocketEngine::ReceiveTurn(bool nothingPending) {
@@ -420,12 +431,14 @@ void TSocketEngine::ReadLn(std::string& line) {
                                            platform::kMsgPeek);
         if (n == 0) {
             line.clear();
+            RaiseCloseError();
             return;
         }
         if (n < 0) {
             LastErrorNo = platform::LastSocketError();
             if (LastErrorNo == platform::kWsaENotConn) {
                 line.clear();
+                RaiseCloseError();
                 return;
             }
             std::string message;
@@ -523,11 +536,19 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
         char* const buffer = IOBuffer.get();
         while (!Canceled) {
             const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
-            if (n == 0) break;
+            if (n == 0) {
+                RaiseCloseError();
+                break;
+            }
             if (n > 0) {
-                // WriteBuffer raises when the file takes less (a full disk): never lose data
-                // silently.
-                file.WriteBuffer(buffer, n);
+                // A file that takes less (a full disk, the file-size limit) ends the capture
+                // with the reason: never lose data silently.
+                errno = 0;
+                if (file.Write(buffer, n) != n) {
+                    const int err = errno;
+                    throw EWriteError("Cannot write file " + fileName +
+                                      (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
+                }
                 BytesRecvd += n;
                 if (OnPacketRecvd) {
                     const TNotifyEvent handler = OnPacketRecvd;
@@ -538,7 +559,10 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
                 continue;
             }
             LastErrorNo = platform::LastSocketError();
-            if (LastErrorNo == platform::kWsaENotConn) break;
+            if (LastErrorNo == platform::kWsaENotConn) {
+                RaiseCloseError();
+                break;
+            }
             std::string message;
             CheckSocketError(platform::kWsaEWouldBlock, message);
             ReceiveTurn(true);
@@ -562,7 +586,10 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength) {
         while (!Canceled) {
             if (maxLength != -1 && static_cast<int64_t>(text.size()) >= maxLength) break;
             const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
-            if (n == 0) break;
+            if (n == 0) {
+                RaiseCloseError();
+                break;
+            }
             if (n > 0) {
                 text.append(buffer, static_cast<size_t>(n));
                 BytesRecvd += n;
@@ -575,7 +602,10 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength) {
                 continue;
             }
             LastErrorNo = platform::LastSocketError();
-            if (LastErrorNo == platform::kWsaENotConn) break;
+            if (LastErrorNo == platform::kWsaENotConn) {
+                RaiseCloseError();
+                break;
+            }
             std::string message;
             CheckSocketError(platform::kWsaEWouldBlock, message);
             ReceiveTurn(true);

@@ -87,6 +87,7 @@ public:
     int LastErrorNo = 0;       // last socket error number read; not cleared on success
     std::string LastStatus;    // text of the last status reported (at most ReportLevel)
     bool LastNotifyOK = false; // the last notification carried no error
+    int CloseErrorNo = 0;      // error the peer's close carried (a reset); 0 after Connect
     bool TimedOut = false;     // the time-out timer fired
     bool WaitDone = false;     // the awaited lookup/accept notification arrived, or the timer fired
     bool Connected = false;    // the connection is established
@@ -168,7 +169,7 @@ public:
     // Empty when the peer closed (also mid-line) or the socket is not connected. Raises
     // EAbortError "Socket readln aborted" on cancel/time-out (clearing Canceled), ESockError
     // "Line too long: no line end within 65536 bytes" for a longer line, ESockError on a
-    // socket error.
+    // socket error, also when the close was a reset (then as a receive would have).
     void ReadLn(std::string& line);
     std::string ReadLn() { std::string line; ReadLn(line); return line; }
     // Writeln(command), ReadLn into LastReply and reply; reports (1) the reply line; ReplyCode
@@ -180,9 +181,11 @@ public:
     void SendFile(const std::string& fileName);
     // Receives into a created (emptied) file until the peer closes; BytesRecvd := 0, then per
     // chunk: write, BytesRecvd += n, OnPacketRecvd. Raises the file stream's exception when it
-    // cannot be created, EWriteError when the file takes fewer bytes than given (disk full),
-    // EAbortError "Socket send aborted" on cancel/time-out, ESockError on a socket error. The
-    // file keeps what was written.
+    // cannot be created, EWriteError "Cannot write file <name>: <reason>" when the file takes
+    // fewer bytes than given (a full disk, the file-size limit),
+    // EAbortError "Socket send aborted" on cancel/time-out, ESockError on a socket error, also
+    // when the peer's close was a reset (CloseErrorNo): a reset is never the end of the data.
+    // The file keeps what was written.
     void CaptureFile(const std::string& fileName);
     // As CaptureFile into `text` (emptied first); stops before a recv once the length reached
     // maxLength (-1 = no limit; chunks are appended whole). EAbortError "Socket capture aborted".
@@ -204,6 +207,8 @@ protected:
     // After a recv in a receive loop: dispatch; when nothing was pending, first wait (bounded)
     // for the socket or any message so a silent peer costs no processor time.
     void ReceiveTurn(bool nothingPending);
+    // At the end of the stream: raises ESockError with the error the peer's close carried.
+    void RaiseCloseError();
 
 private:
     void RegisterSocket(int fd);

@@ -234,6 +234,41 @@ TEST(CaptureFile, UncreatableFileFailsBeforeReceiving) {
     EXPECT_FALSE(engine->TimeOutTimer->Enabled()) << "the time-out timer is stopped on the way out";
 }
 
+// A reset is not the end of the data, even though the notifier's look at the socket took its
+// error before the receiving operation could see it.
+TEST(Reset, EndsEveryReceiveWithTheResetsError) {
+    test::TempDir dir("qvl-socket-test");
+    const std::string path = enginetest::FileIn(dir, "reset.bin");
+    for (const char* op : {"ReadLn", "CaptureFile", "CaptureString"}) {
+        SCOPED_TRACE(op);
+        ScriptedServer server(Script().Send("no line end yet").WaitForRelease().Reset());
+        auto engine = ConnectedEngine(server);
+        engine->OnPacketRecvd = [&](TObject*) { server.Release(); };
+        const std::string what = op;
+        std::string text;
+        if (what == "ReadLn") {
+            ASSERT_TRUE(PumpUntil([&] { return engine->DataAvailable(); }, 5000));
+            server.Release();
+            EXPECT_EQ(MessageOf([&] { engine->ReadLn(text); }), "10054:Connection reset by peer");
+        } else if (what == "CaptureFile") {
+            EXPECT_EQ(MessageOf([&] { engine->CaptureFile(path); }), "10054:Connection reset by peer");
+            EXPECT_EQ(test::ReadFileBytes(path), "no line end yet");
+        } else {
+            EXPECT_EQ(MessageOf([&] { engine->CaptureString(text, -1); }), "10054:Connection reset by peer");
+            EXPECT_EQ(text, "no line end yet");
+        }
+        EXPECT_TRUE(server.WaitUntilFinished(1, 5000));
+
+        // The next connection starts clean.
+        engine->Disconnect();
+        ScriptedServer next(Script().Send("fine\r\n").Close());
+        engine->Port = next.Port();
+        engine->Connect();
+        EXPECT_EQ(engine->ReadLn(), "fine\r\n");
+        EXPECT_EQ(engine->ReadLn(), "");
+    }
+}
+
 TEST(CaptureString, ChunksOfAnySizeAndTheMaximumLength) {
     {
         ScriptedServer server(Script().Send("x").WaitForRelease().Send("yz").Close());
