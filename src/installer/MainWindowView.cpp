@@ -17,6 +17,7 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "framework/Application.h"
 #include "installer/ProgressBar.h"
 
 namespace qvl {
@@ -163,7 +164,9 @@ void MainWindowView::CentreOnDesktop() {
 }
 
 void MainWindowView::closeEvent(QCloseEvent* event) {
-    if (CloseDeferred && CloseDeferred()) {
+    bool deferred = false;
+    Application::Swallowed([&] { deferred = CloseDeferred && CloseDeferred(); });
+    if (deferred) {
         closeRequested_ = true;
         event->ignore();
         return;

@@ -99,8 +99,9 @@ private:
     WindowServices& window_;
     Folders folders_;
     bool running_ = false;
-    // The outcome of the running request alone: OnSuccess seen, not cleared by a later
-    // OnFailure. Kept apart from downloadsucceeded, which the version file does not touch.
+    // The outcome of the running request alone: cleared before each request, set by OnSuccess,
+    // cleared by OnFailure. Kept apart from downloadsucceeded, which the version file request
+    // neither clears nor tests but which decides whether its file replaces the old one.
     bool requestsucceeded_ = false;
 };
 
