@@ -8,6 +8,7 @@
 
 #include "framework/Application.h"
 #include "framework/Exception.h"
+#include "framework/Stream.h"
 #include "installer/StagedFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -199,6 +200,11 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
     } catch (const EFCreateError&) {
         // The file that could not be made is the temporary one; the user knows the target.
         throw EFCreateError(target);
+    } catch (const EWriteError& e) {
+        // The same for a file the disk stopped taking; the reason stays.
+        const std::string temporary = "Cannot write file " + staged.Path();
+        if (e.Message().rfind(temporary, 0) != 0) throw;
+        throw EWriteError("Cannot write file " + target + e.Message().substr(temporary.size()));
     }
     if (requestsucceeded_) staged.Commit(executable);
 }

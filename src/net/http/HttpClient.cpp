@@ -60,9 +60,23 @@ std::string WithoutLineEnd(const std::string& line) {
     return line.substr(0, end);
 }
 
-// A reply value for a message: at most 80 bytes.
+// A reply value for a message: at most 80 bytes, with control bytes written as \xNN. The
+// message reaches the log, the error box and a terminal: what a server sends must not end it at
+// a NUL, break its line, or pass escape sequences on.
 std::string Quoted(const std::string& text) {
-    return "'" + (text.size() > 80 ? text.substr(0, 80) + "..." : text) + "'";
+    static const char kHex[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : text.substr(0, 80)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return "'" + shown + (text.size() > 80 ? "..." : "") + "'";
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
