@@ -100,8 +100,9 @@ private:
     Folders folders_;
     bool running_ = false;
     // The outcome of the running request alone: cleared before each request, set by OnSuccess,
-    // cleared by OnFailure. Kept apart from downloadsucceeded, which the version file request
-    // neither clears nor tests but which decides whether its file replaces the old one.
+    // cleared by OnFailure; it decides whether the fetched file replaces the old one. It is kept
+    // apart from downloadsucceeded because the version file request neither clears nor tests
+    // that flag.
     bool requestsucceeded_ = false;
 };
 
