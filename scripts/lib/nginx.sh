@@ -80,7 +80,14 @@ nginx_start_on() { # DIR ROOT PORT
         fi
         if [ "$(cat "$dir/nginx.pid" 2>/dev/null)" = "$NGINX_PID" ] &&
             curl -s -0 -o /dev/null --max-time 2 "http://127.0.0.1:$port/"; then
-            : > "$dir/access.log"  # the log shows the client's requests only
+            # nginx logs the probe after answering it: wait for that line (bounded) before
+            # emptying the log, so that it shows the client's requests only.
+            local _line
+            for _line in $(seq 40); do
+                [ -s "$dir/access.log" ] && break
+                sleep 0.05
+            done
+            : > "$dir/access.log"
             return 0
         fi
         sleep 0.05
