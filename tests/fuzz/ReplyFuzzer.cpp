@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -177,9 +178,16 @@ public:
         getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
 
-        char tmpl[] = "/tmp/qvl-fuzz-reply-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) HarnessFail("mkdtemp");
+        std::string tmpl = (std::filesystem::temp_directory_path() / "qvl-fuzz-reply-XXXXXX").string();
+        if (mkdtemp(tmpl.data()) == nullptr) HarnessFail("mkdtemp");
         dir_ = tmpl;
+        // libFuzzer ends a run that found nothing with exit(); the folder goes with it.
+        static std::string folder;
+        folder = dir_;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
         url_ = "http://127.0.0.1:" + std::to_string(port_) + "/qvlloader.exe";
 
         client_.Host = "127.0.0.1";
