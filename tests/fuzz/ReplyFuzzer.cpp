@@ -192,7 +192,7 @@ public:
 
         client_.Host = "127.0.0.1";
         // A bound on every wait; reaching it is a finding (see below), not an outcome.
-        client_.TimeOut = 3000;
+        client_.TimeOut = 10000;
         client_.OnConnect = [this](qvl::TObject*) { Serve(); };
         // Redirects are not followed: a fuzzed Location would send the client anywhere.
         client_.OnRedirect = [](bool& handled) { handled = true; };
