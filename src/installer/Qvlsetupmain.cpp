@@ -235,7 +235,8 @@ void TForm1::DownloadWallet() {
     HttpClient1->Body = target;
     window_.AppendLog("app download is " + target);
     downloadsucceeded = false;
-    FetchIntoBody(baseurl + walletfile);
+    // The wallet is a program the user (and the launcher) will start.
+    FetchIntoBody(baseurl + walletfile, true);
     if (downloadsucceeded) {
         HttpClient1->Body = datapath + "/" + inipath + "/" + "version.txt";
         window_.AppendLog("Downloading : version.txt");

@@ -204,6 +204,8 @@ TEST(ProgramTask, InstallsLauncherWalletVersionFileAndShortcuts) {
     struct stat st {};
     ASSERT_EQ(::stat(m.Launcher().c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IXUSR) << "the shortcuts start the launcher";
+    ASSERT_EQ(::stat(m.Wallet().c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR) << "the launcher starts the wallet";
     EXPECT_EQ(Entries(m.AppDir()), (Lines{"quorvale-qt.exe", "qvlloader.exe"}));
     EXPECT_EQ(Entries(m.box.AppData() + "/Quorvale"), Lines{"version.txt"});
 
