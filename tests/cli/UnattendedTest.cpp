@@ -298,3 +298,15 @@ TEST(Unattended, NoProxyNamingTheServerGoesDirect) {
     ASSERT_EQ(requests.size(), 9u);
     EXPECT_EQ(requests[0].requestLine, "GET /qvlloader.exe HTTP/1.0");
 }
+
+TEST(Unattended, APictureThatCannotBeSavedIsReportedAndTheStatusStands) {
+    NginxFixture nginx;
+    Serve(nginx);
+    UserMachine machine;
+    const std::string picture = machine.Path("no/such/folder/window.png");
+    const RunResult run =
+        machine.Run(QVLSETUP_TESTABLE, {"--unattended", "--select", "program", "--screenshot", picture}, Server(nginx));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(OwnLines(run.err), Lines{"qvlsetup: cannot save the picture of the window to " + picture});
+    EXPECT_EQ(ReadFileBytes(machine.Home() + "/Quorvale/quorvale-qt.exe"), kWallet);
+}
