@@ -23,6 +23,8 @@ nginx_pick_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+# NGINX_MAIN_CONFIG and NGINX_SERVER_CONFIG, when set, are added as they stand at the top of
+# the configuration (e.g. load_module) and inside the server block (e.g. a location).
 nginx_write_config() { # DIR ROOT PORT
     local dir=$1 root=$2 port=$3 user_line=""
     # nginx started by root would drop its workers to `user`; one process that keeps our user
@@ -31,6 +33,7 @@ nginx_write_config() { # DIR ROOT PORT
     mkdir -p "$dir"/temp/{body,proxy,fastcgi,uwsgi,scgi}
     cat > "$dir/nginx.conf" <<CONF
 $user_line
+${NGINX_MAIN_CONFIG:-}
 daemon off;
 master_process off;
 worker_processes 1;
@@ -53,6 +56,7 @@ http {
     listen 127.0.0.1:$port;
     server_name 127.0.0.1;
     root "$root";
+${NGINX_SERVER_CONFIG:-}
   }
 }
 CONF
