@@ -15,6 +15,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
 
 #include "framework/Application.h"
@@ -98,6 +99,17 @@ MainWindowView::MainWindowView() {
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setTabChangesFocus(true);
     Memo1->setPlainText(QStringLiteral("waiting..."));
+    logPaintPause_ = new QTimer(this);
+    logPaintPause_->setSingleShot(true);
+    logPaintPause_->setInterval(kLogPaintIntervalMs);
+    connect(logPaintPause_, &QTimer::timeout, this, [this] {
+        Application::Swallowed([this] {
+            if (Memo1->updatesEnabled()) return;
+            ShowLogEnd();
+            Memo1->setUpdatesEnabled(true);  // paints the lines that came meanwhile
+            logPaintPause_->start();
+        });
+    });
 
     Panel1 = MakePanel(this);
     Label1 = MakeLabel(Panel1, "Please make your selections and click 'next'", OpenSans(19), QRect(1, 1, 461, 26));
@@ -190,9 +202,24 @@ void MainWindowView::AppendLog(const std::string& text) {
     insert += QLatin1Char('\n');
     if (!Memo1->document()->lastBlock().text().isEmpty()) insert.prepend(QLatin1Char('\n'));
     cursor.insertText(insert);
+    // A download logs a line for every chunk of up to 64 KiB, and the receive loop lets the
+    // window paint after each: painting the log, and laying out its last line to scroll to it,
+    // every time would cost several times the download. The text goes in at once; the log is
+    // scrolled to its end and painted at most once per pause.
+    if (logPaintPause_->isActive()) {
+        Memo1->setUpdatesEnabled(false);
+    } else {
+        ShowLogEnd();
+        logPaintPause_->start();
+    }
+    if (OnLogLine) OnLogLine(text);
+}
+
+void MainWindowView::ShowLogEnd() {
+    QTextCursor cursor = Memo1->textCursor();
+    cursor.movePosition(QTextCursor::End);
     Memo1->setTextCursor(cursor);
     Memo1->ensureCursorVisible();
-    if (OnLogLine) OnLogLine(text);
 }
 
 std::vector<std::string> MainWindowView::LogLines() const {

@@ -14,6 +14,7 @@ class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace qvl {
 
@@ -80,8 +81,13 @@ protected:
 
 private:
     void LayOut();
+    // Puts the caret behind the log's last line and scrolls it into view.
+    void ShowLogEnd();
     void CentreOnDesktop();
 
+    // The log is painted at most once per this many milliseconds while lines keep coming.
+    static constexpr int kLogPaintIntervalMs = 40;
+    QTimer* logPaintPause_ = nullptr;
     bool centred_ = false;
     bool closeRequested_ = false;
 };

@@ -159,7 +159,8 @@ TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
     MainWindowView& v = shown.view;
     v.ClearLog();
     for (int i = 0; i < 5000; ++i) v.AppendLog("line " + std::to_string(i));
-    QApplication::processEvents();
+    // Lines that come in quick succession are scrolled to and painted after a short pause.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return v.Memo1->textCursor().atEnd() && v.Memo1->updatesEnabled(); }, 5000));
     const std::vector<std::string> lines = v.LogLines();
     ASSERT_EQ(lines.size(), 5000u);
     EXPECT_EQ(lines.front(), "line 0");
@@ -174,6 +175,34 @@ TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
     const QRect box = v.Memo1->cursorRect(QTextCursor(last));
     EXPECT_TRUE(v.Memo1->viewport()->rect().contains(box)) << box.y();
     EXPECT_TRUE(v.Memo1->textCursor().atEnd());
+}
+
+// A download logs a line per chunk and lets the window paint after each; the log is painted
+// once per pause instead, with every line in it and the last one in view.
+TEST(MainWindowView, ABurstOfLinesIsNotPaintedLineByLine) {
+    ShownView shown;
+    MainWindowView& v = shown.view;
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    v.Memo1->viewport()->installEventFilter(&counter);
+    constexpr int kLines = 2000;
+    for (int i = 0; i < kLines; ++i) {
+        v.AppendLog("Max=131072000  file posistion=" + std::to_string(i * 65536));
+        QApplication::processEvents();
+    }
+    EXPECT_LT(counter.paints, kLines / 4) << "painted after nearly every line";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return v.Memo1->textCursor().atEnd() && v.Memo1->updatesEnabled(); }, 5000));
+    QApplication::processEvents();
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_EQ(v.LogLines().back(), "Max=131072000  file posistion=" + std::to_string((kLines - 1) * 65536));
+    QTextBlock last = v.Memo1->document()->lastBlock().previous();
+    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(v.Memo1->cursorRect(QTextCursor(last))));
+    v.Memo1->viewport()->removeEventFilter(&counter);
 }
 
 TEST(MainWindowView, AppendedLineAfterTypedTextStartsALineOfItsOwn) {
