@@ -242,7 +242,12 @@ TEST(InstallerFaults, TheTargetFolderReadOnly) {
     REQUIRE_PROGRAM();
     const bool root = ::geteuid() == 0;
     if (root) {
-        ChildProcess probe("/usr/bin/unshare", {"-m", "/bin/true"});
+        // The whole trick once on a folder of its own: a container may allow the namespace
+        // but not the mounts.
+        const TempDir scratch("qvl-ro-probe");
+        ChildProcess probe("/usr/bin/unshare",
+                           {"-m", "/bin/sh", "-c", "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && ! touch \"$0/x\" 2>/dev/null",
+                            scratch.Path().string()});
         if (!probe.WaitForExit(std::chrono::seconds(10)) || probe.WaitStatus().value_or(-1) != 0)
             GTEST_SKIP() << "no mount namespace for a read-only folder";
     }

@@ -13,6 +13,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/NginxFixture.h"
+#include "support/TempDir.h"
 
 using namespace qvl;
 using namespace qvl::httptest;
@@ -297,6 +298,7 @@ namespace {
 
 using qvl::test::ChildProcess;
 using qvl::test::NginxFixture;
+using qvl::test::TempDir;
 
 struct ProgramResult {
     int exitCode = -1;  // -1: did not end in time, or ended by a signal
@@ -373,7 +375,12 @@ TEST(QvlGetFaults, TheBodyFileInAReadOnlyFolder) {
         std::string command = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"";
         std::vector<std::string> unshareArgs = {"-m", "/bin/sh", "-c", command, folder, QVL_GET_PATH};
         unshareArgs.insert(unshareArgs.end(), args.begin(), args.end());
-        ChildProcess probe("/usr/bin/unshare", {"-m", "/bin/true"});
+        // The whole trick once on a folder of its own: a container may allow the namespace
+        // but not the mounts.
+        const TempDir scratch("qvl-ro-probe");
+        ChildProcess probe("/usr/bin/unshare",
+                           {"-m", "/bin/sh", "-c", "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && ! touch \"$0/x\" 2>/dev/null",
+                            scratch.Path().string()});
         if (!probe.WaitForExit(std::chrono::seconds(10)) || probe.WaitStatus().value_or(-1) != 0)
             GTEST_SKIP() << "no mount namespace for a read-only folder";
         r = RunToEnd("/usr/bin/unshare", unshareArgs, {}, dir.File("err"));
