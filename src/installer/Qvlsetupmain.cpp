@@ -13,7 +13,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellLink.h"
-#include "platform/SpecialFolders.h"
+#include "platform/ShellFolders.h"
 
 #ifndef QVL_BASE_URL
 #error "QVL_BASE_URL must name the download server (set by the build)"

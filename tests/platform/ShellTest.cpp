@@ -18,7 +18,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/ShellLink.h"
-#include "platform/SpecialFolders.h"
+#include "platform/ShellFolders.h"
 
 namespace fs = std::filesystem;
 using namespace qvl::platform;
