@@ -533,40 +533,18 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
     {
         TimerOffOnExit timerOff(*this);
         TFileStream file(fileName, TFileStream::Mode::Create);
-        char* const buffer = IOBuffer.get();
-        while (!Canceled) {
-            const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
-            if (n == 0) {
-                RaiseCloseError();
-                break;
-            }
-            if (n > 0) {
-                // A file that takes less (a full disk, the file-size limit) ends the capture
-                // with the reason: never lose data silently.
-                errno = 0;
-                if (file.Write(buffer, n) != n) {
-                    const int err = errno;
-                    throw EWriteError("Cannot write file " + fileName +
-                                      (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
-                }
-                BytesRecvd += n;
-                if (OnPacketRecvd) {
-                    const TNotifyEvent handler = OnPacketRecvd;
-                    handler(this);
-                }
-                TimerOn();
-                ReceiveTurn(false);
-                continue;
-            }
-            LastErrorNo = platform::LastSocketError();
-            if (LastErrorNo == platform::kWsaENotConn) {
-                RaiseCloseError();
-                break;
-            }
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
-            ReceiveTurn(true);
-        }
+        CaptureChunks([] { return false; },
+                      [&](const char* data, int n) {
+                          // A file that takes less (a full disk, the file-size limit) ends the
+                          // capture with the reason: never lose data silently.
+                          errno = 0;
+                          if (file.Write(data, n) != n) {
+                              const int err = errno;
+                              throw EWriteError("Cannot write file " + fileName +
+                                                (err != 0 ? std::string(": ") + std::strerror(err)
+                                                          : std::string()));
+                          }
+                      });
         file.Close();
     }
     if (Canceled) {
@@ -582,38 +560,45 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength) {
     TimerOn();
     {
         TimerOffOnExit timerOff(*this);
-        char* const buffer = IOBuffer.get();
-        while (!Canceled) {
-            if (maxLength != -1 && static_cast<int64_t>(text.size()) >= maxLength) break;
-            const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
-            if (n == 0) {
-                RaiseCloseError();
-                break;
-            }
-            if (n > 0) {
-                text.append(buffer, static_cast<size_t>(n));
-                BytesRecvd += n;
-                if (OnPacketRecvd) {
-                    const TNotifyEvent handler = OnPacketRecvd;
-                    handler(this);
-                }
-                TimerOn();
-                ReceiveTurn(false);
-                continue;
-            }
-            LastErrorNo = platform::LastSocketError();
-            if (LastErrorNo == platform::kWsaENotConn) {
-                RaiseCloseError();
-                break;
-            }
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
-            ReceiveTurn(true);
-        }
+        // The limit is looked at before each receive and chunks are kept whole.
+        CaptureChunks([&] { return maxLength != -1 && static_cast<int64_t>(text.size()) >= maxLength; },
+                      [&](const char* data, int n) { text.append(data, static_cast<size_t>(n)); });
     }
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket capture aborted");
+    }
+}
+
+void TSocketEngine::CaptureChunks(const std::function<bool()>& full,
+                                  const std::function<void(const char*, int)>& store) {
+    char* const buffer = IOBuffer.get();
+    while (!Canceled) {
+        if (full()) break;
+        const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
+        if (n == 0) {
+            RaiseCloseError();
+            break;
+        }
+        if (n > 0) {
+            store(buffer, n);
+            BytesRecvd += n;
+            if (OnPacketRecvd) {
+                const TNotifyEvent handler = OnPacketRecvd;
+                handler(this);
+            }
+            TimerOn();
+            ReceiveTurn(false);
+            continue;
+        }
+        LastErrorNo = platform::LastSocketError();
+        if (LastErrorNo == platform::kWsaENotConn) {
+            RaiseCloseError();
+            break;
+        }
+        std::string message;
+        CheckSocketError(platform::kWsaEWouldBlock, message);
+        ReceiveTurn(true);
     }
 }
 

@@ -209,6 +209,10 @@ protected:
     void ReceiveTurn(bool nothingPending);
     // At the end of the stream: raises ESockError with the error the peer's close carried.
     void RaiseCloseError();
+    // The receive loop of both captures: hands every chunk to `store`, counts it and fires
+    // OnPacketRecvd, until the peer closes, the socket is found not connected, `full()` says
+    // enough, or Canceled is set. The caller arms the timer and reports the abort.
+    void CaptureChunks(const std::function<bool()>& full, const std::function<void(const char*, int)>& store);
 
 private:
     void RegisterSocket(int fd);
