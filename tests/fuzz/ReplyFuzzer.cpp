@@ -239,6 +239,9 @@ private:
         c.Port = 0;
         c.LocationValue = "stale location";
         c.SetCookieValue = "stale cookie";
+        // Each input starts clean: a cookie carried over by an earlier run's redirect (one the
+        // client refuses to send, for instance) must not decide this run.
+        c.HeaderInfo->Cookie.clear();
 
         Outcome outcome;
         bool failed = false;

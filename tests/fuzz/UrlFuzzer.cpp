@@ -71,7 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (url.empty()) Fail("an empty URL was accepted", url);
 
     c.CurrentCmd = qvl::CmdGet;
-    c.BuildHeader();
+    try {
+        c.BuildHeader();
+    } catch (const qvl::Exception&) {
+        // Only a line break or NUL byte in what goes on the wire may stop a request here.
+        if (url.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
+            Fail("a URL without control bytes was refused by BuildHeader", url);
+        return 0;
+    }
     const qvl::TExStringList& h = *c.RequestHeaders;
     if (h.Count() < 4 || h.Get(0) != "GET " + path + " HTTP/1.0") Fail("request line is not GET path", url);
     const int host = h.IndexOfHeader("Host");
