@@ -12,6 +12,7 @@
 #include "UserMachine.h"
 #include "support/Loopback.h"
 #include "support/NginxFixture.h"
+#include "support/ProgressLines.h"
 #include "support/TempDir.h"
 #include "support/TinyproxyFixture.h"
 
@@ -42,22 +43,10 @@ void Serve(const NginxFixture& nginx) {
     nginx.WriteFile("qvlchain.exe", ChainArchive());
 }
 
-bool IsProgressLine(const std::string& line) {
-    static const std::regex shape("Max=-?[0-9]+  file posistion=[0-9]+");
-    return std::regex_match(line, shape);
-}
+using qvl::test::IsProgressLine;
+Lines Collapsed(const Lines& lines) { return qvl::test::CollapsedProgress(lines); }
 
-// Each run of progress lines becomes its last line: how far the download got.
-Lines Collapsed(const Lines& lines) {
-    Lines out;
-    for (const std::string& line : lines) {
-        if (IsProgressLine(line) && !out.empty() && IsProgressLine(out.back())) out.back() = line;
-        else out.push_back(line);
-    }
-    return out;
-}
-
-std::string Done(size_t size) { return "Max=" + std::to_string(size) + "  file posistion=" + std::to_string(size); }
+std::string Done(size_t size) { return qvl::test::FinishedProgress(size); }
 
 Lines Join(Lines a, const Lines& b) {
     a.insert(a.end(), b.begin(), b.end());

@@ -25,6 +25,7 @@
 #include "installer/ProgressBar.h"
 #include "installer/Qvlsetupmain.h"
 #include "support/NginxFixture.h"
+#include "support/ProgressLines.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
@@ -44,20 +45,8 @@ using Lines = std::vector<std::string>;
 const std::string kLauncher = "#!/bin/sh\n# the Quorvale launcher\nexec \"$(dirname \"$0\")/quorvale-qt.exe\"\n";
 const std::string kVersion = "1.4.2\n";
 
-bool IsProgressLine(const std::string& line) {
-    static const std::regex shape("Max=-?[0-9]+  file posistion=[0-9]+");
-    return std::regex_match(line, shape);
-}
-
-// Each run of progress lines becomes its last line: how far the download got.
-Lines Collapsed(const Lines& lines) {
-    Lines out;
-    for (const std::string& line : lines) {
-        if (IsProgressLine(line) && !out.empty() && IsProgressLine(out.back())) out.back() = line;
-        else out.push_back(line);
-    }
-    return out;
-}
+using qvl::test::IsProgressLine;
+Lines Collapsed(const Lines& lines) { return qvl::test::CollapsedProgress(lines); }
 
 // Each run of progress lines becomes "<progress>", for replies whose size nginx decides.
 Lines Shape(const Lines& lines) {
@@ -66,9 +55,7 @@ Lines Shape(const Lines& lines) {
     return out;
 }
 
-std::string Done(size_t size) {
-    return "Max=" + std::to_string(size) + "  file posistion=" + std::to_string(size);
-}
+std::string Done(size_t size) { return qvl::test::FinishedProgress(size); }
 
 Lines Requests(const NginxFixture& nginx) {
     Lines out;

@@ -28,6 +28,8 @@ private:
     int fd_;
 };
 
+}  // namespace
+
 sockaddr_in LoopbackAddress(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -35,8 +37,6 @@ sockaddr_in LoopbackAddress(uint16_t port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
 }
-
-}  // namespace
 
 uint16_t PickFreeLoopbackPort() {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

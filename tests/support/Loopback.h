@@ -3,7 +3,12 @@
 // address.
 #include <cstdint>
 
+#include <netinet/in.h>
+
 namespace qvl::test {
+
+// 127.0.0.1:port as a socket address (port 0: any free port when binding).
+sockaddr_in LoopbackAddress(uint16_t port);
 
 // A TCP port on 127.0.0.1 that was free a moment ago: bound with port 0, read back, released.
 // Another process may take it before the caller binds it, so callers must cope with a clash.

@@ -1,5 +1,7 @@
 #include "RawHttp.h"
 
+#include "Loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -107,10 +109,7 @@ RawReply ParseRawReply(std::string raw) {
 RawReply RawExchange(uint16_t port, std::string_view request, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     SocketFd fd;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = LoopbackAddress(port);
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("connect 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
     }

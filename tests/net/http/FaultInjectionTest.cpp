@@ -22,14 +22,6 @@ namespace {
 
 using Script = ScriptedServer::Script;
 
-Script Reply(const std::string& reply, size_t maxPiece = 0, uint32_t seed = 1) {
-    Script s;
-    s.ReadUntil("\r\n\r\n");
-    if (maxPiece) s.SendInPieces(reply, maxPiece, seed);
-    else s.Send(reply);
-    return s.Close();
-}
-
 // Runs `command` and returns "<exception type>: <message>", or "no exception".
 template <class F>
 std::string Outcome(F&& command) {

@@ -7,15 +7,6 @@ using namespace qvl::httptest;
 
 namespace {
 
-using Script = ScriptedServer::Script;
-
-ScriptedServer::Script ReplyAndClose(const std::string& reply) {
-    Script s;
-    s.ReadUntil("\r\n\r\n");
-    s.Send(reply);
-    s.Close();
-    return s;
-}
 
 // Runs Get against a server that sends `reply`, in text mode and then in file mode; returns
 // the message of the ESockError each run raised ("no exception" when it did not).
@@ -27,7 +18,7 @@ std::vector<std::string> GetBothWays(RecordingClient& client, const std::string&
         client.OutputFileMode = files;
         client.Body = files ? dir.File("body") : "";
         client.Header = files ? dir.File("header") : "";
-        ScriptedServer server(ReplyAndClose(reply));
+        ScriptedServer server(Reply(reply));
         try {
             client.Get(UrlOf(server, "/version.txt"));
             messages.push_back("no exception");

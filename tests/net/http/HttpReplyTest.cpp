@@ -8,16 +8,6 @@ namespace {
 
 using Script = ScriptedServer::Script;
 
-// Reads the request, sends `reply` (in random pieces when maxPiece > 0) and closes.
-Script Reply(const std::string& reply, size_t maxPiece = 0, uint32_t seed = 1) {
-    Script s;
-    s.ReadUntil("\r\n\r\n");
-    if (maxPiece) s.SendInPieces(reply, maxPiece, seed);
-    else s.Send(reply);
-    s.Close();
-    return s;
-}
-
 template <class E, class F>
 std::string MessageOf(F&& run) {
     try {

@@ -49,6 +49,16 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+// Reads the request, sends `reply` (in random pieces when maxPiece > 0) and closes.
+inline ScriptedServer::Script Reply(const std::string& reply, size_t maxPiece = 0, uint32_t seed = 1) {
+    ScriptedServer::Script s;
+    s.ReadUntil("\r\n\r\n");
+    if (maxPiece) s.SendInPieces(reply, maxPiece, seed);
+    else s.Send(reply);
+    s.Close();
+    return s;
+}
+
 inline std::string UrlOf(const ScriptedServer& server, const std::string& path = "/") {
     return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
 }

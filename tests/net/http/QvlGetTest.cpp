@@ -47,7 +47,8 @@ Result RunQvlGet(const ScratchDir& dir, const std::vector<std::string>& args,
     return r;
 }
 
-Script Reply(const std::string& reply, size_t bodyBytes = 0) {
+// Reads the request (and `bodyBytes` of body after it), then sends `reply` and closes.
+Script ReadThenReply(const std::string& reply, size_t bodyBytes = 0) {
     Script s;
     s.ReadUntil("\r\n\r\n");
     if (bodyBytes) s.ReadBytes(bodyBytes);
@@ -60,7 +61,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 
 TEST(QvlGet, SuccessWritesTheBodyAndTracesTheEvents) {
     ScratchDir dir;
-    ScriptedServer server(Reply("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
+    ScriptedServer server(ReadThenReply("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"));
     const Result r = RunQvlGet(dir, {"--trace", "-o", dir.File("body"), UrlOf(server, "/f")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(dir.File("body")), "hello");
@@ -74,7 +75,7 @@ TEST(QvlGet, SuccessWritesTheBodyAndTracesTheEvents) {
 
 TEST(QvlGet, ExitStatusTellsFailureFromError) {
     ScratchDir dir;
-    ScriptedServer notFound(Reply("HTTP/1.1 404 Not Found\r\n\r\nno such file"));
+    ScriptedServer notFound(ReadThenReply("HTTP/1.1 404 Not Found\r\n\r\nno such file"));
     Result r = RunQvlGet(dir, {UrlOf(notFound, "/x")});
     EXPECT_EQ(r.exitCode, 22);
     EXPECT_EQ(r.out, "no such file");
@@ -96,13 +97,13 @@ TEST(QvlGet, StandardOutputAsPipeAndForAppending) {
     ScratchDir dir;
     std::string body(300000, 'z');
     body[0] = '\0';
-    ScriptedServer server(Reply("HTTP/1.0 200 OK\r\n\r\n" + body));
+    ScriptedServer server(ReadThenReply("HTTP/1.0 200 OK\r\n\r\n" + body));
     Result r = RunQvlGet(dir, {UrlOf(server)}, "| cat > " + Quote(dir.File("out")));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, body);
 
     WriteFile(dir.File("out"), "before\n");
-    ScriptedServer again(Reply("HTTP/1.0 200 OK\r\n\r\nafter\n"));
+    ScriptedServer again(ReadThenReply("HTTP/1.0 200 OK\r\n\r\nafter\n"));
     r = RunQvlGet(dir, {UrlOf(again)}, ">> " + Quote(dir.File("out")));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "before\nafter\n");
@@ -110,7 +111,7 @@ TEST(QvlGet, StandardOutputAsPipeAndForAppending) {
 
 TEST(QvlGet, PostWithCredentialsThroughAProxy) {
     ScratchDir dir;
-    ScriptedServer proxy(Reply("HTTP/1.0 200 OK\r\n\r\n", 7));
+    ScriptedServer proxy(ReadThenReply("HTTP/1.0 200 OK\r\n\r\n", 7));
     const Result r = RunQvlGet(dir, {"-X", "post", "-d", "a b&c", "--user", "Aladdin:open sesame",
                                      "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
                                      "http://files.example.invalid/form"});
@@ -127,7 +128,7 @@ TEST(QvlGet, UploadsAFileAndKeepsTheHeader) {
     ScratchDir dir;
     WriteFile(dir.File("upload"), std::string(100000, 'u'));
     const std::string header = "HTTP/1.0 201 Created\r\nX-Test: 1\r\n\r\n";
-    ScriptedServer server(Reply(header, 100000));
+    ScriptedServer server(ReadThenReply(header, 100000));
     Result r = RunQvlGet(dir, {"-X", "PUT", "--data-file", dir.File("upload"), "--header-file",
                                dir.File("header"), UrlOf(server, "/up")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -137,7 +138,7 @@ TEST(QvlGet, UploadsAFileAndKeepsTheHeader) {
     EXPECT_TRUE(Contains(server.Received(0), "\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'u')));
 
     // Text data with the header kept in a file goes up from a file, still encoded for POST.
-    ScriptedServer post(Reply(header, 7));
+    ScriptedServer post(ReadThenReply(header, 7));
     r = RunQvlGet(dir, {"-X", "POST", "-d", "a b&c", "--header-file", dir.File("header"), UrlOf(post)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ASSERT_TRUE(post.WaitUntilFinished(1, 10000));

@@ -19,16 +19,9 @@ namespace {
 
 using enginetest::PumpFor;
 using enginetest::PumpUntil;
+using enginetest::MessageOf;
 using test::ScriptedServer;
 
-std::string MessageOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 ScriptedServer::Script HoldOpen() { return ScriptedServer::Script().ReadUntilClosed(); }
 

@@ -3,6 +3,7 @@
 // differ without dumping them, a status recorder, elapsed time.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,16 @@ namespace qvl::enginetest {
 
 using test::PumpFor;
 using test::PumpUntil;
+
+// The message of the Exception that `body` raises, or "(nothing raised)".
+inline std::string MessageOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

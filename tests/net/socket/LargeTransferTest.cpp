@@ -14,6 +14,7 @@
 #include "EngineTestSupport.h"
 #include "net/socket/SocketEngine.h"
 #include "platform/Sockets.h"
+#include "support/Loopback.h"
 
 namespace qvl {
 namespace {
@@ -24,9 +25,7 @@ class GeneratorServer {
 public:
     explicit GeneratorServer(int64_t total) : total_(total) {
         listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = test::LoopbackAddress(0);
         ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(listen_, 1);
         socklen_t len = sizeof a;
@@ -98,10 +97,7 @@ TEST(Accept, TakesAConnectionOnAListeningSocket) {
     const int port = platform::LocalPortOf(engine.SocketHandle);
     ASSERT_GT(port, 0);
     const int listener = engine.SocketHandle;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in a = test::LoopbackAddress(static_cast<uint16_t>(port));
 
     // Bounds the wait: if no accept notification ever came, Accept ends as cancelled.
     TThreadTimer guard;

@@ -22,17 +22,10 @@ namespace qvl {
 namespace {
 
 using enginetest::PumpUntil;
+using enginetest::MessageOf;
 using test::ScriptedServer;
 using Script = ScriptedServer::Script;
 
-std::string MessageOf(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 // An engine connected to `server`.
 std::unique_ptr<TSocketEngine> ConnectedEngine(const ScriptedServer& server) {
