@@ -34,8 +34,6 @@ class EConvertError : public Exception {
 public:
     explicit EConvertError(const std::string& text)
         : Exception("'" + text + "' is not a valid integer value") {}
-    struct Raw {};
-    EConvertError(Raw, std::string message) : Exception(std::move(message)) {}
 };
 
 // A property was given a value outside its range (the progress bar's limits).
