@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 #include "platform/MessageTarget.h"
 
 namespace {

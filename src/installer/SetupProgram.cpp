@@ -13,7 +13,7 @@
 #include "installer/EnvironmentProxy.h"
 #include "installer/ErrorBox.h"
 #include "installer/MainWindow.h"
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 #include "installer/Qvlsetupmain.h"
 
 #ifndef QVL_VERSION

@@ -21,8 +21,8 @@
 
 #include "Sandbox.h"
 #include "installer/MainWindow.h"
-#include "installer/MainWindowView.h"
-#include "installer/ProgressBar.h"
+#include "installer/linux/MainWindowView.h"
+#include "installer/linux/ProgressBar.h"
 #include "installer/Qvlsetupmain.h"
 #include "support/NginxFixture.h"
 #include "support/ProgressLines.h"

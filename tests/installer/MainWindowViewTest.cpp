@@ -23,8 +23,8 @@
 #include "framework/Application.h"
 #include "framework/Exception.h"
 #include "installer/MainWindow.h"
-#include "installer/MainWindowView.h"
-#include "installer/ProgressBar.h"
+#include "installer/linux/MainWindowView.h"
+#include "installer/linux/ProgressBar.h"
 #include "installer/Qvlsetupmain.h"
 #include "support/ScriptedServer.h"
 

@@ -15,7 +15,7 @@
 
 #include "Sandbox.h"
 #include "installer/MainWindow.h"
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 #include "installer/SetupProgram.h"
 #include "support/NginxFixture.h"
 #include "support/TempDir.h"

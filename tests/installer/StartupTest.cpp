@@ -13,7 +13,7 @@
 #include "framework/Exception.h"
 #include "installer/ErrorBox.h"
 #include "installer/MainWindow.h"
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 #include "installer/SetupProgram.h"
 #include "platform/Sockets.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "framework/Application.h"
-#include "platform/Detail.h"
+#include "platform/linux/Detail.h"
 
 namespace qvl::platform {
 namespace {

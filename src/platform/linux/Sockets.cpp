@@ -13,7 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/Detail.h"
+#include "platform/linux/Detail.h"
 
 namespace qvl::platform {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/Detail.h"
+#include "platform/linux/Detail.h"
 #include "platform/Sockets.h"
 
 namespace qvl::platform {

@@ -3,7 +3,7 @@
 #include <QPushButton>
 
 #include "framework/Application.h"
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 #include "installer/Qvlsetupmain.h"
 
 namespace qvl {

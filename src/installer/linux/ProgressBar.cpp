@@ -1,4 +1,4 @@
-#include "installer/ProgressBar.h"
+#include "installer/linux/ProgressBar.h"
 
 #include <QStyle>
 #include <QStyleFactory>

@@ -1,4 +1,4 @@
-#include "installer/MainWindowView.h"
+#include "installer/linux/MainWindowView.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,7 +19,7 @@
 #include <algorithm>
 
 #include "framework/Application.h"
-#include "installer/ProgressBar.h"
+#include "installer/linux/ProgressBar.h"
 
 namespace qvl {
 namespace {
