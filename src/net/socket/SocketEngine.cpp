@@ -544,6 +544,7 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
                                                 (err != 0 ? std::string(": ") + std::strerror(err)
                                                           : std::string()));
                           }
+                          if (OnFileDataWritten) OnFileDataWritten(data, n);
                       });
         file.Close();
     }
