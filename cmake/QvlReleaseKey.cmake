@@ -16,6 +16,7 @@ function(qvl_release_key_hex pem out)
     message(FATAL_ERROR "Release key \"${pem}\" does not exist")
   endif()
   set(_der "${CMAKE_BINARY_DIR}/CMakeFiles/qvl-release-key.der")
+  file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/CMakeFiles")
   execute_process(
     COMMAND "${QVL_OPENSSL_PROGRAM}" ec -pubin -in "${pem}" -pubout -outform DER -conv_form uncompressed -out "${_der}"
     RESULT_VARIABLE _rc OUTPUT_QUIET ERROR_VARIABLE _err)
@@ -30,7 +31,10 @@ function(qvl_release_key_hex pem out)
     message(FATAL_ERROR "Release key \"${pem}\" is not an ECDSA P-256 (prime256v1) public key")
   endif()
   string(SUBSTRING "${_hex}" 54 128 _point)
-  set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${pem}")
+  # A changed key file configures again (in a project; `cmake -P` runs have no directory).
+  if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${pem}")
+  endif()
   set(${out} "${_point}" PARENT_SCOPE)
 endfunction()
 
