@@ -298,7 +298,9 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 break;
             }
         } else if (message.msg == platform::kLookupDoneMessage) {
-            LookupAddress = static_cast<uint32_t>(message.wParam);
+            LookupAddress = 0;
+            for (const platform::SocketAddress& a : platform::TakeHostLookupAddresses(message.wParam))
+                if (LookupAddress == 0) LookupAddress = platform::Ipv4Of(a);
             WaitDone = true;
         }
     });
