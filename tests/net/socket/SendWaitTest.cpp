@@ -50,6 +50,13 @@ std::string SendUntilStopped(TSocketEngine& engine, double& cpuOfLastCall) {
     return message;
 }
 
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && whole;
+}
+
 // Cancels `engine` from a timer message after `ms`, as a button's click would during a send.
 struct CancelLater {
     TSocketEngine& engine;
@@ -85,14 +92,8 @@ TEST(SendWait, ASendWaitingForRoomIsCancelledFromAMessage) {
 TEST(SendWait, SendFileWaitsForRoomAndEndsAtTheTimeOutOrACancel) {
     test::TempDir dir;
     const std::string file = enginetest::FileIn(dir, "upload.bin");
-    {
-        // More than the loopback buffers hold, so the send must stall.
-        const std::string bytes = enginetest::PatternBytes(24 << 20, 9);
-        FILE* out = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
-        std::fclose(out);
-    }
+    // More than the loopback buffers hold, so the send must stall.
+    ASSERT_TRUE(WriteBytes(file, enginetest::PatternBytes(24 << 20, 9)));
     {
         StalledPeer peer(700);
         int timerTexts = 0;
@@ -121,12 +122,7 @@ TEST(SendWait, AStallThatEndsLetsTheWholeFileThrough) {
     test::TempDir dir;
     const std::string file = enginetest::FileIn(dir, "upload.bin");
     const std::string bytes = enginetest::PatternBytes(16 << 20, 3);
-    {
-        FILE* out = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
-        std::fclose(out);
-    }
+    ASSERT_TRUE(WriteBytes(file, bytes));
     ScriptedServer server(ScriptedServer::Script().WaitForRelease().ReadBytes(bytes.size()).Close());
     TSocketEngine engine;
     engine.Host = "127.0.0.1";
