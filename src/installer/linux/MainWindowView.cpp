@@ -151,6 +151,8 @@ void MainWindowView::LayOut() {
 
 void MainWindowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The first frame shows what start-up logged, not an empty log.
+    FlushLog();
     // The frame is known only once the window exists; centre the whole window then, once.
     if (!centred_) {
         centred_ = true;
