@@ -154,11 +154,24 @@ public:
 
 private:
     void StartCommand(CmdType cmd, const std::string& URL);
+    // The command this pass sends: a GET after a 303 (RFC 9110), else CurrentCmd.
+    CmdType PassCmd() const;
+    // For a redirection the cycle follows (300, 301, 302, 303, 307, 308 with a usable
+    // Location): true, and the absolute URL it leads to.
+    bool RedirectTarget(std::string& target) const;
+    void CarryCookie();
     bool HasBody() const;
     int64_t BodyLength() const;
     std::string CredentialsToken() const;
     void CaptureBody();
     void SendBodyText();
+
+    bool asGet_ = false;     // a 303 turned the command into a GET
+    bool chunked_ = false;   // the last reply's body is chunked
+    std::string authHost_;   // origin of the command's first URL: where credentials may go
+    int authPort_ = 0;
+    std::string carriedCookie_;  // the cookie a redirect carried, and the host that set it
+    std::string cookieHost_;
 };
 
 }  // namespace qvl

@@ -1,5 +1,6 @@
 #include "net/socket/SocketEngine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -526,7 +527,7 @@ void TSocketEngine::SendFile(const std::string& fileName) {
     }
 }
 
-void TSocketEngine::CaptureFile(const std::string& fileName) {
+void TSocketEngine::CaptureFile(const std::string& fileName, TCaptureFraming* framing) {
     StatusMessage(8, "CaptureFile");
     BytesRecvd = 0;
     TimerOn();
@@ -544,7 +545,8 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
                                                 (err != 0 ? std::string(": ") + std::strerror(err)
                                                           : std::string()));
                           }
-                      });
+                      },
+                      framing);
         file.Close();
     }
     if (Canceled) {
@@ -553,7 +555,7 @@ void TSocketEngine::CaptureFile(const std::string& fileName) {
     }
 }
 
-void TSocketEngine::CaptureString(std::string& text, int maxLength) {
+void TSocketEngine::CaptureString(std::string& text, int maxLength, TCaptureFraming* framing) {
     StatusMessage(8, "Capture String");
     text.clear();
     BytesRecvd = 0;
@@ -562,7 +564,8 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength) {
         TimerOffOnExit timerOff(*this);
         // The limit is looked at before each receive and chunks are kept whole.
         CaptureChunks([&] { return maxLength != -1 && static_cast<int64_t>(text.size()) >= maxLength; },
-                      [&](const char* data, int n) { text.append(data, static_cast<size_t>(n)); });
+                      [&](const char* data, int n) { text.append(data, static_cast<size_t>(n)); },
+                      framing);
     }
     if (Canceled) {
         Canceled = false;
@@ -571,19 +574,35 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength) {
 }
 
 void TSocketEngine::CaptureChunks(const std::function<bool()>& full,
-                                  const std::function<void(const char*, int)>& store) {
+                                  const std::function<void(const char*, int)>& store,
+                                  TCaptureFraming* framing) {
     char* const buffer = IOBuffer.get();
+    int64_t kept = 0;
+    const std::function<void(const char*, int)> keep = [&](const char* data, int n) {
+        store(data, n);
+        kept += n;
+    };
     while (!Canceled) {
         if (full()) break;
-        const int n = platform::RecvSocket(SocketHandle, buffer, kChunkSize, 0);
+        int wanted = kChunkSize;
+        if (framing) {
+            // The framing knows where the data ends: never wait for a close that a peer keeping
+            // its connection open will not send, nor take bytes that are not ours.
+            wanted = std::min(framing->Wanted(), kChunkSize);
+            if (wanted <= 0) break;
+        }
+        const int n = platform::RecvSocket(SocketHandle, buffer, wanted, 0);
         if (n == 0) {
             RaiseCloseError();
             break;
         }
         if (n > 0) {
-            store(buffer, n);
-            BytesRecvd += n;
-            if (OnPacketRecvd) {
+            kept = 0;
+            if (framing) framing->Take(buffer, n, keep);
+            else keep(buffer, n);
+            BytesRecvd += kept;
+            // Bytes that were only framing are no progress to report.
+            if (kept > 0 && OnPacketRecvd) {
                 const TNotifyEvent handler = OnPacketRecvd;
                 handler(this);
             }
