@@ -108,7 +108,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
     try {
         qvl::SplitUrl(o.url);
     } catch (const qvl::Exception& e) {
-        UsageError(e.Message());
+        // The usage is not what is wrong here: the message says what is.
+        std::cerr << "qvl-get: " << e.Message() << "\n";
+        std::exit(2);
     }
     return o;
 }

@@ -432,7 +432,7 @@ void THttpClient::ReadResponseHeader() {
     LocationValue.clear();
     chunked_ = false;
     std::string badLength;
-    bool encoded = false;
+    bool lengthBad = false, encoded = false;
 
     std::unique_ptr<TFileStream> headerFile;
     if (OutputFileMode) headerFile = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
@@ -492,6 +492,7 @@ void THttpClient::ReadResponseHeader() {
         } else if (name == "content-length") {
             const int64_t length = ContentLength(value);
             if (length < 0) {
+                lengthBad = true;
                 badLength = value;
             } else {
                 BytesTotal = length;
@@ -505,9 +506,9 @@ void THttpClient::ReadResponseHeader() {
     if (encoded) {
         BytesTotal = 0;
         ContentLengthSeen = false;
-        badLength.clear();
+        lengthBad = false;
     }
-    if (!badLength.empty()) {
+    if (lengthBad) {
         ContentLengthSeen = false;
         BytesTotal = 0;
         // A body kept as a success must have a length to check; a failure still reaches
