@@ -311,8 +311,9 @@ CmdType THttpClient::PassCmd() const { return asGet_ ? CmdGet : CurrentCmd; }
 
 void THttpClient::ParseURL() {
     if (RequestURL.empty()) throw Exception("Empty URL");
-    if (Port == 0) Port = 80;
+    // A refused URL leaves Host and Port as they were.
     const TUrlParts parts = SplitUrl(RequestURL);
+    if (Port == 0) Port = 80;
     // A URL that names no port ("host/a", "/a") keeps the one in use.
     if (parts.port != 0) Port = parts.port;
     if (parts.hasHost) Host = parts.host;

@@ -53,9 +53,9 @@ int PortOf(const std::string& text, const std::string& url) {
     // Decimal only: a sign, a hex prefix or a value that wraps would connect somewhere else.
     bool ok = !text.empty() && text.size() <= 5;
     int port = 0;
-    for (const char c : text) {
-        if (!IsDigit(c)) ok = false;
-        else port = port * 10 + (c - '0');
+    for (size_t i = 0; ok && i < text.size(); ++i) {
+        if (!IsDigit(text[i])) ok = false;
+        else port = port * 10 + (text[i] - '0');
     }
     if (!ok || port < 1 || port > 65535) throw Exception("Invalid port in URL: " + Shown(url));
     return port;
