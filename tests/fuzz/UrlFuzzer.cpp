@@ -8,6 +8,7 @@
 // "Host: host[:port]". A resolved Location is an absolute URL without dot segments whose
 // resolution is stable (resolving it again gives itself).
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -59,12 +60,12 @@ void CheckResolution(const std::string& reference) {
     const std::string to = qvl::ResolveReference(base, reference);
     if (to.find(':') == std::string::npos) Fail("a resolved Location has no scheme", reference);
     if (qvl::ResolveReference(base, to) != to) Fail("resolving a resolved Location changes it", reference);
-    const size_t path = to.find('/', to.find("//") == std::string::npos ? 0 : to.find("//") + 2);
-    if (path != std::string::npos) {
-        const std::string p = to.substr(path, to.find('?', path) - path);
-        if (p.find("/./") != std::string::npos || p.find("/../") != std::string::npos)
-            Fail("a resolved Location keeps a dot segment", reference);
-    }
+    // The path: after the scheme and the authority, up to the query.
+    size_t start = to.find(':') + 1;
+    if (to.compare(start, 2, "//") == 0) start = std::min(to.find_first_of("/?", start + 2), to.size());
+    const std::string p = to.substr(start, to.find('?', start) - start);
+    if (p.find("/./") != std::string::npos || p.find("/../") != std::string::npos)
+        Fail("a resolved Location keeps a dot segment", reference);
 }
 
 }  // namespace

@@ -199,6 +199,27 @@ TEST_F(HttpClientTest, CredentialsAreOneTokenAndNeedBothParts) {
     EXPECT_EQ(client->RequestHeaders->IndexOfHeader("Authorization"), -1);
 }
 
+TEST_F(HttpClientTest, HostCarriesThePortAndTheBracketsOfAnIPv6Literal) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://[::1]:8080/x", "[::1]:8080"},
+        {"http://[2001:db8::7]/x", "[2001:db8::7]"},
+        {"http://Host.Example:80/x", "Host.Example"},
+        {"http://host:81/x", "host:81"},
+    };
+    for (const auto& [url, host] : cases) {
+        SCOPED_TRACE(url);
+        client->Proxy.clear();
+        client->RequestURL = url;
+        client->ParseURL();
+        client->BuildHeader();
+        EXPECT_EQ(client->RequestHeaders->Text(),
+                  "GET /x HTTP/1.0\r\nHost: " + std::string(host) + "\r\n" + kAcceptLines + kContentType);
+        client->Proxy = "proxy";
+        client->BuildHeader();
+        EXPECT_EQ(client->RequestHeaders->Get(0), "GET http://" + std::string(host) + "/x HTTP/1.0");
+    }
+}
+
 TEST_F(HttpClientTest, APathOnlyUrlOnAFreshClientHasNoHostLine) {
     client->RequestURL = "/a";
     client->ParseURL();
