@@ -3,6 +3,9 @@
 #include <functional>
 
 #include "platform/MessageTarget.h"
+#include "platform/Sockets.h"
+
+struct sockaddr;
 
 namespace qvl::platform::detail {
 
@@ -11,6 +14,9 @@ namespace qvl::platform::detail {
 // closed, or whose lookup was given up, after it was queued never arrives.
 void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam,
                    std::function<bool()> stillWanted);
+
+// The host's IPv4 or IPv6 socket address as a SocketAddress (family 0 for any other).
+SocketAddress FromHost(const sockaddr* address);
 
 // Whether an enabled read notifier already watches `fd` (so a wait needs no second one).
 bool ReadWatched(int fd);
