@@ -1,6 +1,7 @@
 // The client against a real nginx and through a real tinyproxy and a real squid, all on loopback.
 #include "HttpTestSupport.h"
 
+#include "support/Loopback.h"
 #include "support/NginxFixture.h"
 #include "support/SquidFixture.h"
 #include "support/TinyproxyFixture.h"
@@ -131,4 +132,21 @@ TEST_F(HttpClientTest, SquidKeepsTheConnectionOpenAndTheDownloadStillEnds) {
     EXPECT_EQ(client->ReplyCode, 200);
     EXPECT_EQ(client->BytesTotal, 1024 * 1024);
     EXPECT_EQ(ReadFile(dir.File("quorvale-qt.exe")), "");
+}
+
+TEST_F(HttpClientTest, AnIpv6LiteralUrlReachesNginxOnIpv6LoopbackOnly) {
+    if (!qvl::test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    if (!NginxFixture::Available()) GTEST_SKIP() << "nginx is not installed";
+    NginxFixture::Options options;
+    options.ipv6Only = true;
+    NginxFixture nginx(options);
+    nginx.WriteFile("six.txt", "over IPv6\n");
+    const std::string url = nginx.Url("six.txt");
+    ASSERT_EQ(url.rfind("http://[::1]:", 0), 0u) << url;
+    client->Get(url);
+    EXPECT_EQ(client->ReplyCode, 200);
+    EXPECT_EQ(client->Body, "over IPv6\n");
+    EXPECT_EQ(client->Host, "::1");
+    EXPECT_EQ(client->RequestHeaders->Get(client->RequestHeaders->IndexOfHeader("Host")),
+              "Host: [::1]:" + std::to_string(nginx.Port()));
 }
