@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -222,7 +224,7 @@ State Probe(int fd) {
     int listening = 0;
     socklen_t length = sizeof listening;
     if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening) return State::Listening;
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     length = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) return State::Connected;
     return State::Idle;
@@ -231,6 +233,13 @@ State Probe(int fd) {
 bool IsConnectOutcome(int err) {
     return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH;
 }
+
+// SocketAddress <-> the host's socket address. False for a family the host does not have.
+
+}  // namespace
+
+
+namespace {
 
 }  // namespace
 
@@ -282,12 +291,16 @@ void FailSocketStartupForTesting(bool fail) {
 
 // ---- sockets --------------------------------------------------------------------------------
 
-int CreateSocket(int protocol) {
+int CreateSocket(int protocol, uint16_t family) {
     if (SocketServiceUsers() == 0) {
         lastError = kWsaNotInitialised;
         return kNoSocket;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
+    if (family != kAfInet && family != kAfInet6) {
+        Fail(EAFNOSUPPORT);
+        return kNoSocket;
+    }
+    const int fd = ::socket(family == kAfInet6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
     if (fd < 0) {
         Fail(errno);
         return kNoSocket;
@@ -321,12 +334,11 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     return 0;
 }
 
-int ConnectSocket(int fd, uint32_t addressNet, uint16_t portNet) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = portNet;
-    address.sin_addr.s_addr = addressNet;
-    const int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+int ConnectSocket(int fd, const SocketAddress& to) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(to, &address, &length)) return Fail(EAFNOSUPPORT);
+    const int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
     const int err = r == 0 ? 0 : errno;
     if (r == 0 || err == EINPROGRESS) {
         // Done at once or under way: either way the outcome arrives as the connect event.
@@ -380,8 +392,8 @@ int CloseSocket(int fd) {
     return 0;
 }
 
-int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
-    sockaddr_in peer{};
+int AcceptSocket(int fd, SocketAddress* peerAddress) {
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     const int err = errno;
@@ -391,17 +403,20 @@ int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
         return kNoSocket;
     }
     Fresh(accepted, State::Connected);
-    if (addressNet) *addressNet = peer.sin_addr.s_addr;
-    if (portNet) *portNet = peer.sin_port;
+    if (peerAddress) *peerAddress = detail::FromHost(reinterpret_cast<const sockaddr*>(&peer));
     return accepted;
 }
 
-int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = portNet;
-    address.sin_addr.s_addr = addressNet;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return Fail(errno);
+int ListenSocket(int fd, const SocketAddress& on, int backlog) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(on, &address, &length)) return Fail(EAFNOSUPPORT);
+    if (on.family == kAfInet6) {
+        // An IPv6 listener hears IPv6 only, as on Windows: no mapped IPv4 connections.
+        const int on6 = 1;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on6, sizeof on6);
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) return Fail(errno);
     if (::listen(fd, backlog) != 0) return Fail(errno);
     Watch& w = Known(fd);
     w.state = State::Listening;
@@ -410,15 +425,17 @@ int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
 }
 
 int LocalPortOf(int fd) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return Fail(errno);
-    return ntohs(address.sin_port);
+    return ntohs(detail::FromHost(reinterpret_cast<const sockaddr*>(&address)).port);
 }
 
 uint64_t SocketNotifierActivationsForTesting() { return notifierActivations.load(); }
 
 uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+
 
 uint16_t Htons(uint16_t port) { return htons(port); }
 

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/MessageTarget.h"
+#include "platform/Sockets.h"
 #include "platform/windows/Win32.h"
 
 namespace qvl::platform::detail {
@@ -13,6 +14,12 @@ namespace qvl::platform::detail {
 void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam,
                    std::function<bool()> stillWanted);
 
+// Socket addresses between the interface's record and the system's (SocketAddresses.cpp):
+// ToHost is false for a family the record does not hold; FromHost gives family 0 for any
+// family but IPv4 and IPv6.
+bool ToHost(const SocketAddress& a, sockaddr_storage* out, socklen_t* length);
+SocketAddress FromHost(const sockaddr* address);
+
 // The message-only window of a live target; nullptr when there is none.
 HWND TargetWindow(TargetId target);
 
@@ -21,9 +28,13 @@ HWND TargetWindow(TargetId target);
 // A message of a socket that was closed, or registered anew, meanwhile is dropped.
 bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s);
 
-// Whether socket `s` is registered for read and close events with a live target, so that a wait
-// is woken by its messages and needs no watch of its own.
-bool ReadWatched(int s);
+// Whether event `event` is one the owner of socket `s` asked for. Write readiness is registered
+// for every socket (to wake waits) but delivered only when asked for.
+bool EventWanted(uintptr_t s, unsigned event);
+
+// Whether socket `s` is registered with a live target for the events that end a wait of kind
+// `what`, so that the wait is woken by its messages and needs no watch of its own.
+bool Watched(int s, SocketWait what);
 
 // Removes the queued messages `msg` of window `hwnd` whose wParam is socket `s`; the others
 // are queued again in their order.
