@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Detail.h"
+#include "platform/Detail.h"
 #include "platform/Sockets.h"
 
 namespace qvl::platform {

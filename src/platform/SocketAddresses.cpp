@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "Detail.h"
+#include "platform/Detail.h"
 #include "SystemSockets.h"
 
 namespace qvl::platform {

@@ -24,45 +24,11 @@ namespace {
 
 thread_local int lastError = 0;
 
-struct ErrnoMapping {
-    int err;
-    int wsa;
-};
-
-// errno values of the host and the Windows Sockets numbers with the same meaning.
-constexpr ErrnoMapping kErrnoTable[] = {
-    {EINTR, 10004},          {EBADF, 10009},          {EACCES, 10013},         {EPERM, 10013},
-    {EFAULT, 10014},         {EINVAL, 10022},         {EMFILE, 10024},         {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},    {EAGAIN, 10035},         {EINPROGRESS, 10035},    {EALREADY, 10037},
-    {ENOTSOCK, 10038},       {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},   {EADDRINUSE, 10048},     {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},       {ENETUNREACH, 10051},    {ENETRESET, 10052},      {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},     {ENOBUFS, 10055},        {ENOMEM, 10055},         {EISCONN, 10056},
-    {ENOTCONN, 10057},       {ESHUTDOWN, 10058},      {EPIPE, 10058},          {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},      {ECONNREFUSED, 10061},   {ELOOP, 10062},          {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},      {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},      {EUSERS, 10068},
-    {EDQUOT, 10069},         {ESTALE, 10070},         {EREMOTE, 10071},
-};
-
-// An errno without a counterpart: above every number of the Windows Sockets table, so that its
-// text reads "Unknown Error No. ..." with the errno still recognisable in it.
-constexpr int kUnknownErrnoBase = 12000;
-
 int Fail(int err) {
     lastError = WsaErrorFromErrno(err);
     return -1;
 }
 
-// ---- service start-up -----------------------------------------------------------------------
-
-std::mutex serviceMutex;
-int serviceUsers = 0;
-bool failStartup = false;
-
-constexpr uint16_t kServiceVersion = 0x0101;  // 1.1
-constexpr int kWsaSysNotReady = 10091;
-constexpr int kWsaVerNotSupported = 10092;
 constexpr int kWsaNotInitialised = 10093;
 
 // ---- async select ---------------------------------------------------------------------------
@@ -249,23 +215,18 @@ int LastSocketError() { return lastError; }
 
 void SetLastSocketError(int wsaError) { lastError = wsaError; }
 
-int WsaErrorFromErrno(int err) {
-    if (err == 0) return 0;
-    for (const auto& m : kErrnoTable)
-        if (m.err == err) return m.wsa;
-    return kUnknownErrnoBase + err;
-}
 
 // ---- service start-up -----------------------------------------------------------------------
 
-int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
-    std::lock_guard lock(serviceMutex);
-    if (failStartup) return kWsaSysNotReady;
+namespace detail {
+
+// Nothing to start on POSIX: the service is always there; what it tells of itself is ours.
+int StartSystemSockets(unsigned versionRequested, SocketServiceInfo* info) {
+    constexpr int kWsaVerNotSupported = 10092;
     if ((versionRequested & 0xFFu) < 1) return kWsaVerNotSupported;
-    ++serviceUsers;
     if (info) {
-        info->version = kServiceVersion;
-        info->highVersion = kServiceVersion;
+        info->version = 0x0101;
+        info->highVersion = 0x0101;
         info->description = "Quorvale POSIX sockets 1.1";
         info->systemStatus = "Running";
         info->maxSockets = 32767;
@@ -274,20 +235,9 @@ int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
     return 0;
 }
 
-void CleanupSockets() {
-    std::lock_guard lock(serviceMutex);
-    if (serviceUsers > 0) --serviceUsers;
-}
+void StopSystemSockets() {}
 
-int SocketServiceUsers() {
-    std::lock_guard lock(serviceMutex);
-    return serviceUsers;
-}
-
-void FailSocketStartupForTesting(bool fail) {
-    std::lock_guard lock(serviceMutex);
-    failStartup = fail;
-}
+}  // namespace detail
 
 // ---- sockets --------------------------------------------------------------------------------
 

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -23,35 +22,7 @@ int Fail() {
     return -1;
 }
 
-struct ErrnoMapping {
-    int err;
-    int wsa;
-};
 
-// The C runtime's errno values that have a Windows Sockets counterpart.
-constexpr ErrnoMapping kErrnoTable[] = {
-    {EINTR, 10004},        {EBADF, 10009},          {EACCES, 10013},       {EPERM, 10013},
-    {EFAULT, 10014},       {EINVAL, 10022},         {EMFILE, 10024},       {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},  {EAGAIN, 10035},         {EINPROGRESS, 10035},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {EOPNOTSUPP, 10045},  {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},     {ENETUNREACH, 10051},
-    {ENETRESET, 10052},    {ECONNABORTED, 10053},   {ECONNRESET, 10054},   {ENOBUFS, 10055},
-    {ENOMEM, 10055},       {EISCONN, 10056},        {ENOTCONN, 10057},     {EPIPE, 10058},
-    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},   {ELOOP, 10062},        {ENAMETOOLONG, 10063},
-    {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
-};
-
-// An errno without a counterpart: above every number of the Windows Sockets table.
-constexpr int kUnknownErrnoBase = 12000;
-
-// ---- service start-up -----------------------------------------------------------------------
-
-std::mutex serviceMutex;
-int serviceUsers = 0;
-bool failStartup = false;
-
-constexpr int kWsaSysNotReady = 10091;
 constexpr int kWsaNotInitialised = 10093;
 
 // ---- async select ---------------------------------------------------------------------------
@@ -125,22 +96,15 @@ void SetLastSocketError(int wsaError) {
     WSASetLastError(wsaError);
 }
 
-int WsaErrorFromErrno(int err) {
-    if (err == 0) return 0;
-    for (const auto& m : kErrnoTable)
-        if (m.err == err) return m.wsa;
-    return kUnknownErrnoBase + err;
-}
 
 // ---- service start-up -----------------------------------------------------------------------
 
-int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
-    std::lock_guard lock(serviceMutex);
-    if (failStartup) return kWsaSysNotReady;
+namespace detail {
+
+int StartSystemSockets(unsigned versionRequested, SocketServiceInfo* info) {
     WSADATA data{};
     const int rc = WSAStartup(static_cast<WORD>(versionRequested), &data);
     if (rc != 0) return rc;
-    ++serviceUsers;
     if (info) {
         info->version = data.wVersion;
         info->highVersion = data.wHighVersion;
@@ -152,22 +116,9 @@ int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
     return 0;
 }
 
-void CleanupSockets() {
-    std::lock_guard lock(serviceMutex);
-    if (serviceUsers == 0) return;
-    --serviceUsers;
-    WSACleanup();
-}
+void StopSystemSockets() { WSACleanup(); }
 
-int SocketServiceUsers() {
-    std::lock_guard lock(serviceMutex);
-    return serviceUsers;
-}
-
-void FailSocketStartupForTesting(bool fail) {
-    std::lock_guard lock(serviceMutex);
-    failStartup = fail;
-}
+}  // namespace detail
 
 // ---- sockets --------------------------------------------------------------------------------
 
