@@ -194,7 +194,8 @@ void TSetupProgram::RunUnattended() {
                                                     static_cast<qsizetype>(options_.screenshotFile.size()));
         // The picture was asked for, the installation was not about it: a picture that cannot
         // be saved is reported and leaves the exit status alone.
-        if (!view.grab().save(file, "PNG")) {
+        // The lines that wait for the log's next frame belong in the picture.
+        if (!view.Picture().save(file, "PNG")) {
             std::fprintf(stderr, "qvlsetup: cannot save the picture of the window to %s\n", options_.screenshotFile.c_str());
         }
     }
