@@ -10,7 +10,11 @@ set(QVL_PACKAGE_MAINTAINER "Quorvale Setup developers <setup@quorvale.org>"
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS qvlsetup qvl-get RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS qvl-get RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# (The installer is not built for Windows yet.)
+if(TARGET qvlsetup)
+  install(TARGETS qvlsetup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 if(NOT WIN32)
   set(_packaging ${CMAKE_SOURCE_DIR}/packaging)

@@ -1,10 +1,6 @@
 // Host lookups on real getaddrinfo: the result travels inside the completion message, and a
 // lookup that was given up (target destroyed, replaced, cancelled) delivers nothing and touches
 // nothing freed (this file is meant to run under AddressSanitizer too).
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -16,6 +12,7 @@
 #include "platform/MessageTarget.h"
 #include "platform/Sockets.h"
 #include "support/PumpUntil.h"
+#include "support/SocketApi.h"
 #include "support/Wait.h"
 
 using namespace qvl::platform;

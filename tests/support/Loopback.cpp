@@ -1,12 +1,5 @@
 #include "Loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +11,7 @@ class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) CloseSocketFd(fd_);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -33,19 +26,19 @@ uint16_t LocalPort(int fd) {
     sockaddr_in6 address{};  // the port sits at the same place in both families' records
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error(std::string("getsockname: ") + std::strerror(errno));
+        throw std::runtime_error("getsockname: " + LastSocketErrorText());
     }
     return ntohs(address.sin6_port);
 }
 
 // One blocking connect; true when something accepted it.
 bool CanConnect(const sockaddr* address, socklen_t length) {
-    Fd fd(::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd fd(OpenTcpSocket(false, address->sa_family));
     if (fd.get() < 0) return false;
     int result;
     do {
         result = ::connect(fd.get(), address, length);
-    } while (result != 0 && errno == EINTR);
+    } while (result != 0 && LastCallInterrupted());
     return result == 0;
 }
 
@@ -60,11 +53,11 @@ sockaddr_in LoopbackAddress(uint16_t port) {
 }
 
 uint16_t PickFreeLoopbackPort() {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    Fd fd(OpenTcpSocket(false));
+    if (fd.get() < 0) throw std::runtime_error("socket: " + LastSocketErrorText());
     sockaddr_in address = LoopbackAddress(0);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error(std::string("bind 127.0.0.1:0: ") + std::strerror(errno));
+        throw std::runtime_error("bind 127.0.0.1:0: " + LastSocketErrorText());
     }
     return LocalPort(fd.get());
 }
@@ -86,11 +79,11 @@ sockaddr_in6 Ipv6LoopbackAddress(uint16_t port) {
 
 // A socket bound to [::1]:0, or -1.
 int BoundIpv6Socket() {
-    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = OpenTcpSocket(false, AF_INET6);
     if (fd < 0) return -1;
     const sockaddr_in6 address = Ipv6LoopbackAddress(0);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+        CloseSocketFd(fd);
         return -1;
     }
     return fd;
@@ -105,7 +98,7 @@ bool HasIpv6Loopback() {
 
 uint16_t PickFreeIpv6LoopbackPort() {
     Fd fd(BoundIpv6Socket());
-    if (fd.get() < 0) throw std::runtime_error(std::string("bind [::1]:0: ") + std::strerror(errno));
+    if (fd.get() < 0) throw std::runtime_error("bind [::1]:0: " + LastSocketErrorText());
     return LocalPort(fd.get());
 }
 

@@ -213,6 +213,7 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 }
                 break;
             case platform::kFdConnect:
+                WaitDone = true;
                 if (LastNotifyOK) {
                     Connected = true;
                     if (OnConnect) {

@@ -112,11 +112,13 @@ void TSocketEngine::Connect() {
         }
         if (!timerOn) TimerOn();
         timerOn = true;
-        while (!Connected && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
-        if (Connected || TimedOut || Canceled) break;
+        // WaitDone too: a peer that accepts and closes at once gets its connect and its close
+        // handled in one dispatch, and the close has already taken Connected back.
+        while (!Connected && !WaitDone && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
+        if (Connected || TimedOut || Canceled || (WaitDone && LastNotifyOK)) break;
     }
     TimerOff();
-    if (!TimedOut && !Canceled && LastNotifyOK && Connected) return;
+    if (!TimedOut && !Canceled && LastNotifyOK && (Connected || WaitDone)) return;
 
     if (OnConnectionFailed) {
         const TNotifyEvent handler = OnConnectionFailed;

@@ -24,45 +24,11 @@ namespace {
 
 thread_local int lastError = 0;
 
-struct ErrnoMapping {
-    int err;
-    int wsa;
-};
-
-// errno values of the host and the Windows Sockets numbers with the same meaning.
-constexpr ErrnoMapping kErrnoTable[] = {
-    {EINTR, 10004},          {EBADF, 10009},          {EACCES, 10013},         {EPERM, 10013},
-    {EFAULT, 10014},         {EINVAL, 10022},         {EMFILE, 10024},         {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},    {EAGAIN, 10035},         {EINPROGRESS, 10035},    {EALREADY, 10037},
-    {ENOTSOCK, 10038},       {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},   {EADDRINUSE, 10048},     {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},       {ENETUNREACH, 10051},    {ENETRESET, 10052},      {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},     {ENOBUFS, 10055},        {ENOMEM, 10055},         {EISCONN, 10056},
-    {ENOTCONN, 10057},       {ESHUTDOWN, 10058},      {EPIPE, 10058},          {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},      {ECONNREFUSED, 10061},   {ELOOP, 10062},          {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},      {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},      {EUSERS, 10068},
-    {EDQUOT, 10069},         {ESTALE, 10070},         {EREMOTE, 10071},
-};
-
-// An errno without a counterpart: above every number of the Windows Sockets table, so that its
-// text reads "Unknown Error No. ..." with the errno still recognisable in it.
-constexpr int kUnknownErrnoBase = 12000;
-
 int Fail(int err) {
     lastError = WsaErrorFromErrno(err);
     return -1;
 }
 
-// ---- service start-up -----------------------------------------------------------------------
-
-std::mutex serviceMutex;
-int serviceUsers = 0;
-bool failStartup = false;
-
-constexpr uint16_t kServiceVersion = 0x0101;  // 1.1
-constexpr int kWsaSysNotReady = 10091;
-constexpr int kWsaVerNotSupported = 10092;
 constexpr int kWsaNotInitialised = 10093;
 
 // ---- async select ---------------------------------------------------------------------------
@@ -235,50 +201,9 @@ bool IsConnectOutcome(int err) {
 }
 
 // SocketAddress <-> the host's socket address. False for a family the host does not have.
-bool ToHost(const SocketAddress& a, sockaddr_storage* out, socklen_t* length) {
-    *out = {};
-    if (a.family == kAfInet) {
-        auto* in = reinterpret_cast<sockaddr_in*>(out);
-        in->sin_family = AF_INET;
-        in->sin_port = a.port;
-        std::memcpy(&in->sin_addr, a.bytes, 4);
-        *length = sizeof *in;
-        return true;
-    }
-    if (a.family == kAfInet6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = a.port;
-        std::memcpy(&in6->sin6_addr, a.bytes, 16);
-        in6->sin6_scope_id = a.scopeId;
-        *length = sizeof *in6;
-        return true;
-    }
-    return false;
-}
 
 }  // namespace
 
-namespace detail {
-
-SocketAddress FromHost(const sockaddr* address) {
-    SocketAddress a;
-    if (address->sa_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(address);
-        a.family = kAfInet;
-        a.port = in->sin_port;
-        std::memcpy(a.bytes, &in->sin_addr, 4);
-    } else if (address->sa_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(address);
-        a.family = kAfInet6;
-        a.port = in6->sin6_port;
-        std::memcpy(a.bytes, &in6->sin6_addr, 16);
-        a.scopeId = in6->sin6_scope_id;
-    }
-    return a;
-}
-
-}  // namespace detail
 
 namespace {
 
@@ -290,23 +215,18 @@ int LastSocketError() { return lastError; }
 
 void SetLastSocketError(int wsaError) { lastError = wsaError; }
 
-int WsaErrorFromErrno(int err) {
-    if (err == 0) return 0;
-    for (const auto& m : kErrnoTable)
-        if (m.err == err) return m.wsa;
-    return kUnknownErrnoBase + err;
-}
 
 // ---- service start-up -----------------------------------------------------------------------
 
-int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
-    std::lock_guard lock(serviceMutex);
-    if (failStartup) return kWsaSysNotReady;
+namespace detail {
+
+// Nothing to start on POSIX: the service is always there; what it tells of itself is ours.
+int StartSystemSockets(unsigned versionRequested, SocketServiceInfo* info) {
+    constexpr int kWsaVerNotSupported = 10092;
     if ((versionRequested & 0xFFu) < 1) return kWsaVerNotSupported;
-    ++serviceUsers;
     if (info) {
-        info->version = kServiceVersion;
-        info->highVersion = kServiceVersion;
+        info->version = 0x0101;
+        info->highVersion = 0x0101;
         info->description = "Quorvale POSIX sockets 1.1";
         info->systemStatus = "Running";
         info->maxSockets = 32767;
@@ -315,20 +235,9 @@ int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
     return 0;
 }
 
-void CleanupSockets() {
-    std::lock_guard lock(serviceMutex);
-    if (serviceUsers > 0) --serviceUsers;
-}
+void StopSystemSockets() {}
 
-int SocketServiceUsers() {
-    std::lock_guard lock(serviceMutex);
-    return serviceUsers;
-}
-
-void FailSocketStartupForTesting(bool fail) {
-    std::lock_guard lock(serviceMutex);
-    failStartup = fail;
-}
+}  // namespace detail
 
 // ---- sockets --------------------------------------------------------------------------------
 
@@ -378,7 +287,7 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
 int ConnectSocket(int fd, const SocketAddress& to) {
     sockaddr_storage address;
     socklen_t length = 0;
-    if (!ToHost(to, &address, &length)) return Fail(EAFNOSUPPORT);
+    if (!detail::ToHost(to, &address, &length)) return Fail(EAFNOSUPPORT);
     const int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
     const int err = r == 0 ? 0 : errno;
     if (r == 0 || err == EINPROGRESS) {
@@ -451,7 +360,7 @@ int AcceptSocket(int fd, SocketAddress* peerAddress) {
 int ListenSocket(int fd, const SocketAddress& on, int backlog) {
     sockaddr_storage address;
     socklen_t length = 0;
-    if (!ToHost(on, &address, &length)) return Fail(EAFNOSUPPORT);
+    if (!detail::ToHost(on, &address, &length)) return Fail(EAFNOSUPPORT);
     if (on.family == kAfInet6) {
         // An IPv6 listener hears IPv6 only, as on Windows: no mapped IPv4 connections.
         const int on6 = 1;
@@ -476,25 +385,7 @@ uint64_t SocketNotifierActivationsForTesting() { return notifierActivations.load
 
 uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
 
-bool ParseIpv6Literal(const std::string& text, SocketAddress* address) {
-    // getaddrinfo rather than inet_pton: it also reads a zone ("fe80::1%2", "fe80::1%eth0").
-    addrinfo hints{};
-    hints.ai_family = AF_INET6;
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* result = nullptr;
-    if (text.find(':') == std::string::npos || ::getaddrinfo(text.c_str(), nullptr, &hints, &result) != 0)
-        return false;
-    if (address) *address = detail::FromHost(result->ai_addr);
-    ::freeaddrinfo(result);
-    return true;
-}
 
-std::string AddressText(const SocketAddress& address) {
-    char text[INET6_ADDRSTRLEN] = {};
-    const int family = address.family == kAfInet6 ? AF_INET6 : AF_INET;
-    if (address.family == 0 || !::inet_ntop(family, address.bytes, text, sizeof text)) return std::string();
-    return text;
-}
 
 uint16_t Htons(uint16_t port) { return htons(port); }
 

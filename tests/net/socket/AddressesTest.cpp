@@ -13,15 +13,16 @@
 #include "platform/HostLookup.h"
 #include "platform/Sockets.h"
 #include "support/Loopback.h"
-#include "support/NginxFixture.h"
 #include "support/ScriptedServer.h"
+#ifndef _WIN32
+#include "support/NginxFixture.h"  // nginx runs on Linux
+#endif
 
 namespace qvl {
 namespace {
 
 using enginetest::MessageOf;
 using enginetest::PumpFor;
-using test::NginxFixture;
 using test::ScriptedServer;
 
 platform::SocketAddress Ipv6Loopback() {
@@ -42,6 +43,7 @@ struct TestAnswer {
     ~TestAnswer() { platform::SetHostLookupAnswerForTesting(name, {}); }
 };
 
+#ifndef _WIN32
 // Connects, asks nginx for `path` and returns the whole reply.
 std::string Fetch(TSocketEngine& engine, const std::string& path) {
     engine.Connect();
@@ -54,6 +56,8 @@ std::string Fetch(TSocketEngine& engine, const std::string& path) {
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
+
+using test::NginxFixture;
 
 #define SKIP_WITHOUT_IPV6_NGINX()                                                              \
     do {                                                                                       \
@@ -111,6 +115,7 @@ TEST(Ipv6, LocalhostReachesNginxOnIpv6LoopbackWhenTheHostsFileSaysSo) {
     engine.TimeOut = 10000;
     EXPECT_TRUE(EndsWith(Fetch(engine, "/six.txt"), "\r\n\r\nover IPv6\n"));
 }
+#endif  // _WIN32
 
 TEST(Connect, ARefusingFirstAddressMovesOnToTheNextUnderOneTimeOut) {
     ScriptedServer server(ScriptedServer::Script().ReadUntilClosed());

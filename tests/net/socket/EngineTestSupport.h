@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
 #include "net/socket/SocketEngine.h"
+#include "support/ProcessCpu.h"
 #include "support/PumpUntil.h"
 #include "support/TempDir.h"
 
@@ -38,12 +38,7 @@ inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 }
 
 // Processor time this process has used so far (user + system, every thread), in seconds.
-inline double ProcessCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using test::ProcessCpuSeconds;
 
 // Bytes that are not all the same and not text, so that lost, doubled or swapped pieces show.
 inline std::string PatternBytes(size_t size, uint32_t seed, bool withLineFeeds = true) {

@@ -1,8 +1,7 @@
 #include "platform/HostLookup.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+// (The same on every platform: getaddrinfo is the system's resolver on all of them.)
+#include "SystemSockets.h"
 
 #include <atomic>
 #include <cctype>
@@ -11,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/linux/Detail.h"
+#include "platform/Detail.h"
 #include "platform/Sockets.h"
 
 namespace qvl::platform {
