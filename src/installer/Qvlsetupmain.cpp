@@ -9,6 +9,7 @@
 #include "framework/Application.h"
 #include "framework/Exception.h"
 #include "framework/Stream.h"
+#include "installer/ReleaseFetch.h"
 #include "installer/StagedFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -17,6 +18,9 @@
 
 #ifndef QVL_BASE_URL
 #error "QVL_BASE_URL must name the download server (set by the build)"
+#endif
+#ifndef QVL_RELEASE_KEY
+#error "QVL_RELEASE_KEY must be the release key's hex digits, or empty (set by the build)"
 #endif
 
 namespace qvl {
@@ -44,6 +48,7 @@ const std::string baseurl = QVL_BASE_URL;
 #endif
 const std::string walletfile = "quorvale-qt.exe";
 const std::string appdir = "C:\\" + inipath + "\\";
+const std::string releasekey = QVL_RELEASE_KEY;
 bool chaindirfound = false;
 bool appdirfound = false;
 bool downloadsucceeded = false;
@@ -139,9 +144,43 @@ void TForm1::Button1Click(TObject* /*Sender*/) {
         bool& running;
         ~EndOfRun() { running = false; }
     } endOfRun{running_};
+    releaseList_.reset();
+    if (!releasekey.empty() && (window_.IsProgramTicked() || window_.IsBlockchainTicked()) && !LoadReleaseList())
+        return;
     if (window_.IsProgramTicked()) RunProgramTask();
     if (window_.IsBlockchainTicked()) RunBlockchainTask();
     if (!window_.IsProgramTicked() && !window_.IsBlockchainTicked()) window_.AppendLog("please make a slection.");
+}
+
+bool TForm1::LoadReleaseList() {
+    window_.AppendLog("checking the release list " + baseurl + ReleaseFetch::kListName);
+    std::string why = "the build's release key is not a key";
+    std::optional<ReleaseList> list;
+    if (const std::optional<platform::P256PublicKey> key = ReleaseList::KeyFromHex(releasekey))
+        list = ReleaseFetch::Load(*key, baseurl, *HttpClient1, why);
+    if (!list) {
+        window_.AppendLog("the release list failed verification: " + why);
+        window_.ShowMessageBox("the release list failed verification - nothing was downloaded", "Verification failure", 0);
+        return false;
+    }
+    window_.AppendLog("the release list is signed by the publisher (" + std::to_string(list->Size()) +
+                      (list->Size() == 1 ? " file)" : " files)"));
+    releaseList_ = std::make_unique<ReleaseList>(std::move(*list));
+    return true;
+}
+
+bool TForm1::Verified(const std::string& name, platform::Sha256& hasher) {
+    const platform::Sha256Digest* expected = releaseList_->Find(name);
+    // Every byte the capture wrote went through the hasher, and nothing else did.
+    const bool whole = static_cast<int64_t>(hasher.Length()) == HttpClient1->BytesRecvd;
+    const bool matches = expected && whole && hasher.Final() == *expected;
+    if (matches) {
+        window_.AppendLog("checksum verified: " + name);
+        return true;
+    }
+    window_.AppendLog(expected ? "checksum mismatch: " + name + " was not installed"
+                               : "not on the release list: " + name + " was not installed");
+    return false;
 }
 
 void TForm1::RunProgramTask() {
@@ -198,6 +237,25 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
         ~RestoreBody() { client.Body = target; }
     } restore{*HttpClient1, target};
     HttpClient1->Body = staged.Path();
+    // With a release list, the body is hashed as it is written; each pass of the request (a
+    // redirect writes its own body first) starts the hash over.
+    platform::Sha256 hasher;
+    const std::string name = url.substr(url.rfind('/') + 1);
+    if (releaseList_) {
+        HttpClient1->OnAboutToSend = [&hasher](TObject*) { hasher.Reset(); };
+        HttpClient1->OnFileDataWritten = [&hasher](const char* data, int n) {
+            hasher.Update(data, static_cast<size_t>(n));
+        };
+    }
+    struct Unhook {
+        THttpClient& client;
+        bool hooked;
+        ~Unhook() {
+            if (!hooked) return;
+            client.OnAboutToSend = nullptr;
+            client.OnFileDataWritten = nullptr;
+        }
+    } unhook{*HttpClient1, releaseList_ != nullptr};
     requestsucceeded_ = false;
     try {
         HttpClient1->Get(url);
@@ -209,6 +267,13 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
         const std::string temporary = "Cannot write file " + staged.Path();
         if (e.Message().rfind(temporary, 0) != 0) throw;
         throw EWriteError("Cannot write file " + target + e.Message().substr(temporary.size()));
+    }
+    if (requestsucceeded_ && releaseList_ && !Verified(name, hasher)) {
+        // The staged file goes with `staged`; the installed one stays as it was.
+        requestsucceeded_ = false;
+        downloadsucceeded = false;
+        if (OnFileRefused) OnFileRefused(name);
+        return;
     }
     if (requestsucceeded_) staged.Commit(executable);
 }

@@ -8,6 +8,7 @@
 
 #include "framework/Component.h"
 #include "installer/AltHttp.h"
+#include "installer/ReleaseList.h"
 #include "installer/WindowServices.h"
 #include "net/http/HttpClient.h"
 
@@ -21,6 +22,9 @@ extern const std::string inipath;      // "Quorvale"
 extern const std::string baseurl;      // the download server, an http URL ending in "/"
 extern const std::string walletfile;   // "quorvale-qt.exe"
 extern const std::string appdir;       // "C:\" + inipath + "\"
+// The publisher's P-256 key as 128 hex digits (X then Y), set by the build; empty when the build
+// has none, and then the installer neither fetches nor checks a release list.
+extern const std::string releasekey;
 extern bool chaindirfound;             // the chain directory existed before start-up
 extern bool appdirfound;               // the app directory existed before start-up
 extern bool downloadsucceeded;         // outcome of the last download
@@ -87,6 +91,10 @@ public:
     // is refused by the bar with its range error.
     void HttpClient1PacketRecvd2(TObject* Sender);
 
+    // With a release key: a download whose bytes are not those the signed list names (or whose
+    // name is not on it) was refused; its staged file is gone and the installed one untouched.
+    std::function<void(const std::string& file)> OnFileRefused;
+
     std::unique_ptr<THttpClient> HttpClient1;
     std::unique_ptr<TAltHTTP> AltHTTP1;
 
@@ -96,6 +104,12 @@ private:
     // replaces the file only when the request succeeded (and, with `executable`, gets execute
     // bits). Body names the target again afterwards, whatever happened.
     void FetchIntoBody(const std::string& url, bool executable = false);
+    // With a release key, at the start of a run: fetches and verifies the release list. False,
+    // after a log line and a box, when it does not verify; the run then downloads nothing.
+    bool LoadReleaseList();
+    // With a release key: whether the download of `name` hashed to what the list says; logs the
+    // verdict.
+    bool Verified(const std::string& name, platform::Sha256& hasher);
 
     WindowServices& window_;
     Folders folders_;
@@ -105,6 +119,8 @@ private:
     // apart from downloadsucceeded because the version file request neither clears nor tests
     // that flag.
     bool requestsucceeded_ = false;
+    // The verified release list of the running run (with a release key only).
+    std::unique_ptr<ReleaseList> releaseList_;
 };
 
 }  // namespace qvl

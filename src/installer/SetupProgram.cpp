@@ -134,6 +134,9 @@ bool TSetupProgram::CreateForm() {
             ++failures_;
             if (failure) failure(Cmd);
         };
+        // So does a download the release list refused (the wallet's and the archive's also bring
+        // their failure box; the launcher's and the version file's do not).
+        form.OnFileRefused = [this](const std::string&) { ++failures_; };
     }
     return true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ReleaseFiles.h"
 #include "UserMachine.h"
 #include "support/Loopback.h"
 #include "support/NginxFixture.h"
@@ -22,19 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Lines = std::vector<std::string>;
-
-const std::string kLauncher = "#!/bin/sh\necho 'the Quorvale launcher'\n";
-const std::string kWallet = "#!/bin/sh\necho 'the Quorvale wallet'\n";
-const std::string kVersion = "2.0.1\n";
-
-// A chain archive in small: a program that unpacks one block file into the chain directory.
-// The bytes after "exit 0" are never read by the shell; they make the download take several
-// chunks.
-std::string ChainArchive() {
-    return "#!/bin/sh\nset -e\nmkdir -p \"$APPDATA/Quorvale/blocks\"\n"
-           "printf 'block 0\\n' > \"$APPDATA/Quorvale/blocks/blk00000.dat\"\nexit 0\n" +
-           GeneratedBytes(300 * 1024, 7);
-}
 
 void Serve(const NginxFixture& nginx) {
     nginx.WriteFile("qvlloader.exe", kLauncher);

@@ -81,6 +81,9 @@ public:
     TNotifyEvent OnConnectionFailed;   // fired just before Connect raises its failure
     TNotifyEvent OnPacketRecvd;        // after each received chunk of CaptureFile/CaptureString
     TNotifyEvent OnPacketSent;         // after each successful send of SendFile
+    // The bytes of each chunk CaptureFile has just written to its file, before OnPacketRecvd:
+    // lets the caller hash a download as it streams instead of reading the file again.
+    std::function<void(const char* data, int length)> OnFileDataWritten;
 
     // ---- State ---------------------------------------------------------------------------------
     TStringList WinsockInfo;   // six description lines of the socket service, first engine only

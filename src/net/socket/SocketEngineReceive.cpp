@@ -94,6 +94,7 @@ void TSocketEngine::CaptureFile(const std::string& fileName, TCaptureFraming* fr
                                                 (err != 0 ? std::string(": ") + std::strerror(err)
                                                           : std::string()));
                           }
+                          if (OnFileDataWritten) OnFileDataWritten(data, n);
                       },
                       framing);
         file.Close();

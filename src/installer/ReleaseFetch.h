@@ -1,0 +1,31 @@
+#pragma once
+// Fetching the signed release list at the start of a run: SHA256SUMS and SHA256SUMS.sig from
+// the download server, into memory, each at most ReleaseList::kMaxSize bytes, with an HTTP
+// client of its own (so that the window's client, its progress lines and its outcome handlers
+// see only the downloads), set like the window's client (proxy, time-out).
+#include <optional>
+#include <string>
+
+#include "installer/ReleaseList.h"
+#include "net/http/HttpClient.h"
+
+namespace qvl {
+
+class ReleaseFetch {
+public:
+    static constexpr const char* kListName = "SHA256SUMS";
+    static constexpr const char* kSignatureName = "SHA256SUMS.sig";
+
+    // The verified list, or nullopt with `why` saying what failed (a file that could not be
+    // fetched, one over the size bound, a bad signature, a malformed list). Never throws but
+    // for allocation: every failure of the fetch is a reason.
+    static std::optional<ReleaseList> Load(const platform::P256PublicKey& key, const std::string& baseurl,
+                                           const THttpClient& like, std::string& why);
+
+    // The body of `url`, or nullopt with `why`. At most `maxSize` bytes are accepted: a larger
+    // announced length, or more bytes than that, ends the transfer.
+    static std::optional<std::string> FetchBounded(const THttpClient& like, const std::string& url,
+                                                   size_t maxSize, std::string& why);
+};
+
+}  // namespace qvl
