@@ -7,21 +7,30 @@
 
 #include "framework/HostPath.h"
 
+// Every stream is binary: text mode, where a C runtime has one, would turn each LF into CR LF
+// and corrupt every download. Descriptors are not inherited by programs we start.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+#if !defined(O_CLOEXEC) && defined(O_NOINHERIT)
+#define O_CLOEXEC O_NOINHERIT
+#endif
+
 namespace qvl {
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
     const std::string host = HostPath(path);
     switch (mode) {
         case Mode::Create:
-            fd_ = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            fd_ = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_BINARY, 0666);
             if (fd_ < 0) throw EFCreateError(path);
             break;
         case Mode::OpenRead:
-            fd_ = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+            fd_ = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_BINARY);
             if (fd_ < 0) throw EFOpenError(path);
             break;
         case Mode::OpenReadWrite:
-            fd_ = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+            fd_ = ::open(host.c_str(), O_RDWR | O_CLOEXEC | O_BINARY);
             if (fd_ < 0) throw EFOpenError(path);
             break;
     }

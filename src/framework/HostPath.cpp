@@ -5,6 +5,10 @@
 namespace qvl {
 
 std::string HostPath(const std::string& path) {
+#ifdef _WIN32
+    // On Windows the installer's paths are the system's own.
+    return path;
+#else
     std::string out = path;
     for (char& c : out)
         if (c == '\\') c = '/';
@@ -18,6 +22,7 @@ std::string HostPath(const std::string& path) {
         out.swap(mapped);
     }
     return out;
+#endif
 }
 
 }  // namespace qvl

@@ -1,11 +1,7 @@
 // qvl-get [options] URL: one command of the system's HTTP client, from the command line.
 // Exit status: 0 when the reply counted as success, 22 when it was a failure status (400 and
 // above), 1 when the command raised (the message goes to stderr), 2 for a bad command line.
-#include <QCoreApplication>
-
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -22,6 +18,8 @@
 #include "framework/FileStream.h"
 #include "net/http/HttpClient.h"
 #include "net/http/UrlEncoder.h"
+#include "platform/AppInstance.h"
+#include "platform/StandardOutput.h"
 
 namespace {
 
@@ -120,20 +118,8 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
     f.Close();
 }
 
-// Standard output can take the body straight from the client when opening it by name gives
-// the same thing: a pipe, a terminal, or a file we are at the start of (as after ">"). A file
-// opened for appending, a socket, or a file with content before us get the body through a
-// temporary file instead, copied over at the end.
-bool StdoutCanBeOpenedByName() {
-    struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0) return false;
-    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return true;
-    if (!S_ISREG(st.st_mode)) return false;
-    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
-    return flags >= 0 && !(flags & O_APPEND) && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
-}
-
 void CopyFileToStdout(const std::string& path) {
+    qvl::platform::UseBinaryStandardOutput();
     std::FILE* in = std::fopen(path.c_str(), "rb");
     if (!in) throw qvl::EFOpenError(path);
     std::vector<char> buffer(65536);
@@ -172,8 +158,11 @@ int Run(const Options& o) {
     // The body always goes to a file, so that a big download never sits in memory.
     std::optional<TempFile> bodyTemp;
     client.InputFileMode = true;
+    // Standard output takes the body straight from the client when it can be opened by name
+    // to the same effect; otherwise the body goes through a temporary file, copied at the end.
+    const std::optional<std::string> stdoutName = platform::StandardOutputFileName();
     if (!o.output.empty()) client.Body = o.output;
-    else if (StdoutCanBeOpenedByName()) client.Body = "/dev/fd/1";
+    else if (stdoutName) client.Body = *stdoutName;
     else client.Body = bodyTemp.emplace().Path();
 
     // Uploading from a file needs the header in a file too; it then goes to a temporary one
@@ -266,9 +255,11 @@ int Run(const Options& o) {
 int main(int argc, char** argv) {
     // Past the file-size limit a write should fail (EFBIG) and be reported like a full disk,
     // not kill the program with the body half written and no word said.
+#ifdef SIGXFSZ
     ::signal(SIGXFSZ, SIG_IGN);
-    // The client's waits dispatch the Qt event queue, which needs the application object.
-    QCoreApplication app(argc, argv);
+#endif
+    // The client's waits dispatch the message queue, which needs the application object.
+    qvl::platform::AppInstance app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         const Options options = ParseArguments(args);

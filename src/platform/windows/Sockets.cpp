@@ -1,0 +1,360 @@
+#include "platform/Sockets.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/windows/Detail.h"
+
+namespace qvl::platform {
+namespace {
+
+// ---- errors ---------------------------------------------------------------------------------
+
+// The service's own numbers are what we report; they are kept per thread here too, so that
+// SetLastSocketError works as on every platform.
+thread_local int lastError = 0;
+
+int Fail() {
+    lastError = WSAGetLastError();
+    return -1;
+}
+
+struct ErrnoMapping {
+    int err;
+    int wsa;
+};
+
+// The C runtime's errno values that have a Windows Sockets counterpart.
+constexpr ErrnoMapping kErrnoTable[] = {
+    {EINTR, 10004},        {EBADF, 10009},          {EACCES, 10013},       {EPERM, 10013},
+    {EFAULT, 10014},       {EINVAL, 10022},         {EMFILE, 10024},       {ENFILE, 10024},
+    {EWOULDBLOCK, 10035},  {EAGAIN, 10035},         {EINPROGRESS, 10035},  {EALREADY, 10037},
+    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},
+    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {EOPNOTSUPP, 10045},  {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},     {ENETUNREACH, 10051},
+    {ENETRESET, 10052},    {ECONNABORTED, 10053},   {ECONNRESET, 10054},   {ENOBUFS, 10055},
+    {ENOMEM, 10055},       {EISCONN, 10056},        {ENOTCONN, 10057},     {EPIPE, 10058},
+    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},   {ELOOP, 10062},        {ENAMETOOLONG, 10063},
+    {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
+};
+
+// An errno without a counterpart: above every number of the Windows Sockets table.
+constexpr int kUnknownErrnoBase = 12000;
+
+// ---- service start-up -----------------------------------------------------------------------
+
+std::mutex serviceMutex;
+int serviceUsers = 0;
+bool failStartup = false;
+
+constexpr int kWsaSysNotReady = 10091;
+constexpr int kWsaNotInitialised = 10093;
+
+// ---- async select ---------------------------------------------------------------------------
+
+std::atomic<uint64_t> notifierActivations{0};
+
+// What the platform knows of one socket: where its notifications go. GUI thread only.
+struct Watch {
+    bool selected = false;
+    bool nonBlocking = false;
+    TargetId target = 0;
+    HWND hwnd = nullptr;
+    unsigned msg = 0;
+    long mask = 0;
+    uint64_t generation = 0;
+};
+
+std::unordered_map<uintptr_t, Watch>& Watches() {
+    static auto* watches = new std::unordered_map<uintptr_t, Watch>;
+    return *watches;
+}
+
+uint64_t NextGeneration() {
+    static uint64_t generation = 0;
+    return ++generation;
+}
+
+Watch* Find(int s) {
+    auto& watches = Watches();
+    const auto it = watches.find(static_cast<uintptr_t>(s));
+    return it == watches.end() ? nullptr : &it->second;
+}
+
+SOCKET Native(int s) { return static_cast<SOCKET>(static_cast<unsigned>(s)); }
+
+// Stops the service's notifications for a socket and takes its queued ones off the queue, so
+// that nothing of this registration reaches anyone, even when the handle is reused.
+void Unselect(int s, Watch& w) {
+    if (!w.selected) return;
+    if (w.hwnd) {
+        WSAAsyncSelect(Native(s), w.hwnd, 0, 0);
+        detail::PurgeSocketMessages(w.hwnd, w.msg, static_cast<uintptr_t>(s));
+    }
+    w.selected = false;
+}
+
+bool StillCurrent(int s, uint64_t generation) {
+    const Watch* w = Find(s);
+    return w && w->selected && w->generation == generation;
+}
+
+bool IsConnectOutcome(int err) {
+    return err == WSAECONNREFUSED || err == WSAETIMEDOUT || err == WSAENETUNREACH || err == WSAEHOSTUNREACH;
+}
+
+sockaddr_in Address(uint32_t addressNet, uint16_t portNet) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = portNet;
+    address.sin_addr.s_addr = addressNet;
+    return address;
+}
+
+int SocketFromNative(SOCKET s) {
+    // Socket handles are small numbers on every Windows version; the interface keeps them as int.
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<int>(s);
+}
+
+void NotInherited(SOCKET s) { SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); }
+
+}  // namespace
+
+// ---- errors ---------------------------------------------------------------------------------
+
+int LastSocketError() { return lastError; }
+
+void SetLastSocketError(int wsaError) {
+    lastError = wsaError;
+    WSASetLastError(wsaError);
+}
+
+int WsaErrorFromErrno(int err) {
+    if (err == 0) return 0;
+    for (const auto& m : kErrnoTable)
+        if (m.err == err) return m.wsa;
+    return kUnknownErrnoBase + err;
+}
+
+// ---- service start-up -----------------------------------------------------------------------
+
+int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
+    std::lock_guard lock(serviceMutex);
+    if (failStartup) return kWsaSysNotReady;
+    WSADATA data{};
+    const int rc = WSAStartup(static_cast<WORD>(versionRequested), &data);
+    if (rc != 0) return rc;
+    ++serviceUsers;
+    if (info) {
+        info->version = data.wVersion;
+        info->highVersion = data.wHighVersion;
+        info->description = std::string(data.szDescription, strnlen(data.szDescription, sizeof data.szDescription));
+        info->systemStatus = std::string(data.szSystemStatus, strnlen(data.szSystemStatus, sizeof data.szSystemStatus));
+        info->maxSockets = data.iMaxSockets;
+        info->maxUdpDatagram = data.iMaxUdpDg;
+    }
+    return 0;
+}
+
+void CleanupSockets() {
+    std::lock_guard lock(serviceMutex);
+    if (serviceUsers == 0) return;
+    --serviceUsers;
+    WSACleanup();
+}
+
+int SocketServiceUsers() {
+    std::lock_guard lock(serviceMutex);
+    return serviceUsers;
+}
+
+void FailSocketStartupForTesting(bool fail) {
+    std::lock_guard lock(serviceMutex);
+    failStartup = fail;
+}
+
+// ---- sockets --------------------------------------------------------------------------------
+
+int CreateSocket(int protocol) {
+    if (SocketServiceUsers() == 0) {
+        SetLastSocketError(kWsaNotInitialised);
+        return kNoSocket;
+    }
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
+    if (s == INVALID_SOCKET) {
+        Fail();
+        return kNoSocket;
+    }
+    NotInherited(s);
+    const int fd = SocketFromNative(s);
+    Watches()[static_cast<uintptr_t>(fd)] = Watch{};
+    return fd;
+}
+
+int SetLingerZero(int fd) {
+    const linger hard{1, 0};
+    if (setsockopt(Native(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard) != 0)
+        return Fail();
+    return 0;
+}
+
+int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
+    Watch& w = Watches()[static_cast<uintptr_t>(fd)];
+    // A new registration replaces the old one, and what the old one queued is no longer wanted.
+    Unselect(fd, w);
+    w.generation = NextGeneration();
+    HWND hwnd = target != 0 && mask != 0 ? detail::TargetWindow(target) : nullptr;
+    if (!hwnd) {
+        u_long on = 1;
+        if (ioctlsocket(Native(fd), FIONBIO, &on) != 0) return Fail();
+        w.nonBlocking = true;
+        return 0;
+    }
+    // The service reports connect, read (armed again by each recv), accept (by each accept)
+    // and close once; a socket that is not connecting or connected has nothing to report.
+    if (WSAAsyncSelect(Native(fd), hwnd, msg, mask) != 0) return Fail();
+    w.nonBlocking = true;
+    w.selected = true;
+    w.target = target;
+    w.hwnd = hwnd;
+    w.msg = msg;
+    w.mask = mask;
+    return 0;
+}
+
+int ConnectSocket(int fd, uint32_t addressNet, uint16_t portNet) {
+    const sockaddr_in address = Address(addressNet, portNet);
+    if (connect(Native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+    const int err = WSAGetLastError();
+    if (err == WSAEWOULDBLOCK) {
+        SetLastSocketError(kWsaEWouldBlock);
+        return -1;
+    }
+    Watch* w = Find(fd);
+    if (IsConnectOutcome(err) && w && w->selected && (w->mask & kFdConnect)) {
+        // A registered non-blocking connect learns its outcome from the connect event, even
+        // when the service knew it at once.
+        const uint64_t generation = w->generation;
+        detail::PostMessageIf(w->target, w->msg, static_cast<uintptr_t>(fd),
+                              MakeLParam(kFdConnect, static_cast<unsigned>(err)),
+                              [fd, generation] { return StillCurrent(fd, generation); });
+        SetLastSocketError(kWsaEWouldBlock);
+        return -1;
+    }
+    return Fail();
+}
+
+int SendSocket(int fd, const void* data, int len) {
+    if (len < 0) {
+        SetLastSocketError(WSAEINVAL);
+        return -1;
+    }
+    const int n = send(Native(fd), static_cast<const char*>(data), len, 0);
+    return n == SOCKET_ERROR ? Fail() : n;
+}
+
+int RecvSocket(int fd, void* data, int len, int flags) {
+    if (len < 0) {
+        SetLastSocketError(WSAEINVAL);
+        return -1;
+    }
+    const int n = recv(Native(fd), static_cast<char*>(data), len, (flags & kMsgPeek) ? MSG_PEEK : 0);
+    return n == SOCKET_ERROR ? Fail() : n;
+}
+
+int CloseSocket(int fd) {
+    if (Watch* w = Find(fd)) {
+        Unselect(fd, *w);
+        Watches().erase(static_cast<uintptr_t>(fd));
+    }
+    if (closesocket(Native(fd)) != 0) return Fail();
+    return 0;
+}
+
+int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
+    sockaddr_in peer{};
+    int length = sizeof peer;
+    const SOCKET s = accept(Native(fd), reinterpret_cast<sockaddr*>(&peer), &length);
+    if (s == INVALID_SOCKET) {
+        Fail();
+        return kNoSocket;
+    }
+    NotInherited(s);
+    const int accepted = SocketFromNative(s);
+    // The new socket inherits the listening socket's registration; as everywhere, it is watched
+    // only once its owner registers it, and it starts out blocking.
+    Watch inherited;
+    if (const Watch* listening = Find(fd); listening && listening->selected) {
+        inherited = *listening;
+        Unselect(accepted, inherited);
+    }
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    Watches()[static_cast<uintptr_t>(accepted)] = Watch{};
+    if (addressNet) *addressNet = peer.sin_addr.s_addr;
+    if (portNet) *portNet = peer.sin_port;
+    return accepted;
+}
+
+int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
+    const sockaddr_in address = Address(addressNet, portNet);
+    if (bind(Native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return Fail();
+    if (listen(Native(fd), backlog) != 0) return Fail();
+    return 0;
+}
+
+int LocalPortOf(int fd) {
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (getsockname(Native(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0) return Fail();
+    return ntohs(address.sin_port);
+}
+
+uint64_t SocketNotifierActivationsForTesting() { return notifierActivations.load(); }
+
+uint32_t InetAddr(const std::string& text) {
+    // Older versions of the service took "" for 0.0.0.0; it is no dotted address.
+    if (text.empty()) return INADDR_NONE;
+    return inet_addr(text.c_str());
+}
+
+uint16_t Htons(uint16_t port) { return htons(port); }
+
+namespace detail {
+
+bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s) {
+    ++notifierActivations;
+    const auto& watches = Watches();
+    const auto it = watches.find(s);
+    return it != watches.end() && it->second.selected && it->second.target == target && it->second.msg == msg;
+}
+
+bool ReadWatched(int s) {
+    const Watch* w = Find(s);
+    return w && w->selected && (w->mask & (kFdRead | kFdClose)) && TargetWindow(w->target) != nullptr;
+}
+
+bool NonBlocking(int s) {
+    const Watch* w = Find(s);
+    return w && w->nonBlocking;
+}
+
+void PurgeSocketMessages(HWND hwnd, unsigned msg, uintptr_t s) {
+    struct Kept {
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    std::vector<Kept> kept;
+    MSG m;
+    while (PeekMessageA(&m, hwnd, msg, msg, PM_REMOVE | PM_NOYIELD))
+        if (m.wParam != s) kept.push_back({m.wParam, m.lParam});
+    for (const Kept& k : kept) PostMessageA(hwnd, msg, k.wParam, k.lParam);
+}
+
+}  // namespace detail
+
+}  // namespace qvl::platform

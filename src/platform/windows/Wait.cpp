@@ -1,0 +1,77 @@
+// Waiting for a socket or a message without spending processor time.
+#include "platform/MessageTarget.h"
+
+#include <memory>
+
+#include "platform/windows/Detail.h"
+
+namespace qvl::platform {
+namespace {
+
+// Readable, closed or failed, without waiting.
+bool ReadyNow(int s) {
+    fd_set readable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&failed);
+    FD_SET(static_cast<SOCKET>(s), &readable);
+    FD_SET(static_cast<SOCKET>(s), &failed);
+    timeval now{0, 0};
+    return select(0, &readable, nullptr, &failed, &now) != 0;
+}
+
+// For the length of one wait, an event set when a socket that no target watches becomes
+// readable or closes. WSAEventSelect makes the socket non-blocking; one that was blocking is
+// made so again afterwards.
+class SocketEvent {
+public:
+    explicit SocketEvent(int s) : socket_(static_cast<SOCKET>(s)), event_(WSACreateEvent()) {
+        if (event_ != WSA_INVALID_EVENT && WSAEventSelect(socket_, event_, FD_READ | FD_CLOSE) != 0) {
+            WSACloseEvent(event_);
+            event_ = WSA_INVALID_EVENT;
+        }
+        restoreBlocking_ = !detail::NonBlocking(s);
+    }
+    ~SocketEvent() {
+        if (event_ == WSA_INVALID_EVENT) return;
+        WSAEventSelect(socket_, nullptr, 0);
+        if (restoreBlocking_) {
+            u_long blocking = 0;
+            ioctlsocket(socket_, FIONBIO, &blocking);
+        }
+        WSACloseEvent(event_);
+    }
+    SocketEvent(const SocketEvent&) = delete;
+    SocketEvent& operator=(const SocketEvent&) = delete;
+
+    HANDLE Handle() const { return event_; }
+    bool Valid() const { return event_ != WSA_INVALID_EVENT; }
+
+private:
+    SOCKET socket_;
+    HANDLE event_;
+    bool restoreBlocking_ = false;
+};
+
+}  // namespace
+
+void WaitForSocketOrMessage(int fd, int maxWaitMs) {
+    if (maxWaitMs <= 0 || (fd >= 0 && ReadyNow(fd))) {
+        ProcessMessages();
+        return;
+    }
+    {
+        // A socket registered with a target wakes the wait by its own message (its read event
+        // is armed again by the receive that found nothing); any other socket gets an event for
+        // this wait. Posted messages, timers and input end the wait too.
+        std::unique_ptr<SocketEvent> event;
+        if (fd >= 0 && !detail::ReadWatched(fd)) event = std::make_unique<SocketEvent>(fd);
+        HANDLE handle = event && event->Valid() ? event->Handle() : nullptr;
+        MsgWaitForMultipleObjectsEx(handle ? 1 : 0, handle ? &handle : nullptr, static_cast<DWORD>(maxWaitMs),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    // The socket's watch is gone before any handler runs, so a handler that closes it leaves
+    // nothing behind.
+    ProcessMessages();
+}
+
+}  // namespace qvl::platform
