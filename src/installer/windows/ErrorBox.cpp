@@ -1,6 +1,6 @@
 #include "installer/ErrorBox.h"
 
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include "framework/Application.h"
 

@@ -3,7 +3,7 @@
 // panel with the heading, the two choices and "Next"; the log below it; a bottom panel with the
 // progress bar. Positions and sizes are pixels at 96 dpi; the log takes every change of the
 // window's height.
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <functional>
 #include <memory>

@@ -2,7 +2,7 @@
 // The window's progress bar: the system's smooth progress control with the range rules of a
 // 32-bit bar. The minimum is always 0, a maximum below it is refused, and the position is clamped
 // into the range.
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <cstdint>
 

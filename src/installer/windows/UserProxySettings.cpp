@@ -1,6 +1,6 @@
 #include "installer/UserProxySettings.h"
 
-#include <windows.h>
+#include "platform/windows/Win32.h"
 #include <winhttp.h>
 
 namespace qvl {

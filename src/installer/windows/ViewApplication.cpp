@@ -1,14 +1,20 @@
 #include "installer/ViewApplication.h"
 
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <commctrl.h>
 
+#include "platform/AppInstance.h"
+
 namespace qvl {
 
-struct ViewApplication::Impl {};
+struct ViewApplication::Impl {
+    Impl(int& argc, char** argv) : instance(argc, argv) {}
+    platform::AppInstance instance;
+};
 
-ViewApplication::ViewApplication(int& /*argc*/, char** /*argv*/, bool /*unattended*/) : impl_(std::make_unique<Impl>()) {
+ViewApplication::ViewApplication(int& argc, char** argv, bool /*unattended*/)
+    : impl_(std::make_unique<Impl>(argc, argv)) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 }

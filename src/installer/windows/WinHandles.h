@@ -1,7 +1,7 @@
 #pragma once
 // Owners of the window system's handles that the window makes: each one released exactly once,
 // when its owner goes.
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <memory>
 #include <type_traits>

@@ -1,6 +1,6 @@
 #pragma once
 // The picture of a window's client area, saved as PNG through the system's imaging component.
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <string>
 

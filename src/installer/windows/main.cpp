@@ -1,5 +1,5 @@
 // Quorvale Setup: installs and updates the Quorvale wallet.
-#include <windows.h>
+#include "platform/windows/Win32.h"
 
 #include <cstdio>
 
