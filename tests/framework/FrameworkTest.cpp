@@ -94,6 +94,13 @@ TEST(Convert, StrToIntAcceptsIntegersAndNamesBadText) {
     EXPECT_THROW(StrToInt("99999999999"), EConvertError);
 }
 
+#ifdef _WIN32
+TEST(HostPath, WindowsPathsAreUsedAsTheyStand) {
+    EXPECT_EQ(HostPath("C:\\Quorvale\\"), "C:\\Quorvale\\");
+    EXPECT_EQ(HostPath("c:/Quorvale/qvlloader.exe"), "c:/Quorvale/qvlloader.exe");
+    EXPECT_EQ(HostPath("relative\\file"), "relative\\file");
+}
+#else
 class HostPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -112,6 +119,29 @@ TEST_F(HostPathTest, DriveCIsHomeAndBothSeparatorsWork) {
     EXPECT_EQ(HostPath("/tmp/x\\Quorvale\\"), "/tmp/x/Quorvale/");
     EXPECT_EQ(HostPath("\\Quorvale\\"), "/Quorvale/");
     EXPECT_EQ(HostPath("relative\\file"), "relative/file");
+}
+#endif
+
+// Line ends, ^Z and NUL are bytes like any other: a stream that translated them (text mode)
+// would corrupt every download.
+TEST(Streams, FileStreamKeepsEveryByteAsWritten) {
+    const auto dir = std::filesystem::temp_directory_path() / ("qvl-fw-bytes-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "b.bin").string();
+    const std::string bytes("a\nb\r\nc\x1a\0d\n\n\r", 12);
+    {
+        TFileStream out(path, TFileStream::Mode::Create);
+        out.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), bytes.size());
+    {
+        TFileStream in(path, TFileStream::Mode::OpenRead);
+        std::string back(bytes.size() + 1, '?');
+        EXPECT_EQ(in.Read(back.data(), static_cast<int64_t>(back.size())), static_cast<int64_t>(bytes.size()));
+        back.resize(bytes.size());
+        EXPECT_EQ(back, bytes);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Streams, FileStreamRoundTripAndErrorsNameThePathAsGiven) {

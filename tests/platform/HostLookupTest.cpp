@@ -1,9 +1,6 @@
 // Host lookups on real getaddrinfo: the result travels inside the completion message, and a
 // lookup that was given up (target destroyed, replaced, cancelled) delivers nothing and touches
 // nothing freed (this file is meant to run under AddressSanitizer too).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <memory>
 #include <vector>
 
@@ -13,6 +10,7 @@
 #include "platform/MessageTarget.h"
 #include "platform/Sockets.h"
 #include "support/PumpUntil.h"
+#include "support/SocketApi.h"
 #include "support/Wait.h"
 
 using namespace qvl::platform;

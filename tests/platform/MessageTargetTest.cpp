@@ -1,6 +1,4 @@
-// Message targets, timers and the two dispatch primitives, on the real Qt event loop.
-#include <QCoreApplication>
-#include <QThread>
+// Message targets, timers and the two dispatch primitives, on the platform's real message loop.
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -24,12 +22,14 @@ namespace {
 
 constexpr unsigned kTestMessage = 1200;
 
-// A target that records what it receives, and on which thread.
+// A target that records what it receives, and on which thread (the tests run on the GUI thread,
+// where the recorder is made).
 struct Recorder {
     std::vector<Message> messages;
     bool allOnGuiThread = true;
+    std::thread::id guiThread = std::this_thread::get_id();
     MessageTarget target{[this](const Message& m) {
-        allOnGuiThread = allOnGuiThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+        allOnGuiThread = allOnGuiThread && std::this_thread::get_id() == guiThread;
         messages.push_back(m);
     }};
     size_t Count(unsigned msg) const {

@@ -1,11 +1,5 @@
 // The socket service against real peers on 127.0.0.1: the scripted server on one side, our
 // sockets and their notifications (async select) on the other.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -20,6 +14,8 @@
 #include "platform/Sockets.h"
 #include "support/PumpUntil.h"
 #include "support/ScriptedServer.h"
+#include "support/SocketApi.h"
+#include "support/Wine.h"
 
 using namespace qvl::platform;
 using qvl::test::PumpFor;
@@ -161,6 +157,14 @@ TEST_F(Sockets, DataInChunksThenCloseGivesReadEventsAndOneCloseAfterTheData) {
     EXPECT_EQ(RecvSocket(client.fd, &byte, 1, 0), 0);  // the reader meets the end itself
 }
 
+// Windows Sockets arms the read event again on every receive, a peek included; elsewhere only a
+// receive that takes bytes does.
+#ifdef _WIN32
+constexpr size_t kReadEventsAfterPeek = 2;
+#else
+constexpr size_t kReadEventsAfterPeek = 1;
+#endif
+
 TEST_F(Sockets, AReadEventIsRearmedOnlyByTheNextReceive) {
     ScriptedServer server(Script().Send("abc").WaitForRelease().Close());
     Client client;
@@ -172,9 +176,9 @@ TEST_F(Sockets, AReadEventIsRearmedOnlyByTheNextReceive) {
     char buffer[4];
     ASSERT_EQ(RecvSocket(client.fd, buffer, 1, kMsgPeek), 1);
     PumpFor(30);
-    EXPECT_EQ(client.Count(kFdRead), 1u);  // nor does a peek
+    EXPECT_EQ(client.Count(kFdRead), kReadEventsAfterPeek);
     ASSERT_EQ(RecvSocket(client.fd, buffer, 1, 0), 1);
-    ASSERT_TRUE(PumpUntil([&] { return client.Count(kFdRead) == 2; }, 5000));  // "bc" still pending
+    ASSERT_TRUE(PumpUntil([&] { return client.Count(kFdRead) == kReadEventsAfterPeek + 1; }, 5000));  // "bc" still pending
     ASSERT_EQ(RecvSocket(client.fd, buffer, 4, 0), 2);
     EXPECT_EQ(std::string(buffer, 2), "bc");
     EXPECT_EQ(RecvSocket(client.fd, buffer, 4, 0), -1);
@@ -186,6 +190,7 @@ TEST_F(Sockets, AReadEventIsRearmedOnlyByTheNextReceive) {
 }
 
 TEST_F(Sockets, AResetByThePeerIsACloseEventWith10054) {
+    if (qvl::test::RunningUnderWine()) GTEST_SKIP() << "wine reports a reset as a normal close (error 0, recv 0)";
     ScriptedServer server(Script().WaitForRelease().Reset());
     Client client;
     client.Connect(server.Port());
@@ -234,10 +239,9 @@ TEST_F(Sockets, NoStaleEventReachesANewSocketWithTheSameNumber) {
     bool bothReadable = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!bothReadable && std::chrono::steady_clock::now() < deadline) {
-        pollfd p[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-        bothReadable = ::poll(p, 2, 20) == 2;
-        // One ready and the other not yet: poll returns at once, so give the other a moment.
-        if (!bothReadable) ::poll(p[0].revents ? &p[1] : &p[0], 1, 20);
+        const bool first = qvl::test::PollOne(fds[0], POLLIN, 20) == 1;
+        const bool second = qvl::test::PollOne(fds[1], POLLIN, 20) == 1;
+        bothReadable = first && second;
     }
     ASSERT_TRUE(bothReadable);
     events.clear();
@@ -331,7 +335,7 @@ TEST_F(Sockets, ErrorsAreWindowsSocketsNumbers) {
                                  10049, 10050, 10051, 10052, 10053, 10054, 10055, 10056, 10057, 10058,
                                  10059, 10060, 10061, 10062, 10063, 10064, 10065, 10066, 10067, 10068,
                                  10069, 10070, 10071, 10091, 10092, 10093, 11001, 11002, 11003, 11004};
-    for (int err : {EIO, ENOENT, ENOEXEC, EXDEV, ERANGE, EOVERFLOW, ECANCELED, EHWPOISON}) {
+    for (int err : {EIO, ENOENT, ENOEXEC, EXDEV, ERANGE, EOVERFLOW, ECANCELED}) {
         const int wsa = WsaErrorFromErrno(err);
         EXPECT_GT(wsa, 10000) << err;
         EXPECT_LE(wsa, 0xFFFF) << err;  // it travels in a 16-bit half of a message

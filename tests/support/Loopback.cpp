@@ -1,12 +1,5 @@
 #include "Loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +11,7 @@ class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) CloseSocketFd(fd_);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -39,27 +32,27 @@ sockaddr_in LoopbackAddress(uint16_t port) {
 }
 
 uint16_t PickFreeLoopbackPort() {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    Fd fd(OpenTcpSocket(false));
+    if (fd.get() < 0) throw std::runtime_error("socket: " + LastSocketErrorText());
     sockaddr_in address = LoopbackAddress(0);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error(std::string("bind 127.0.0.1:0: ") + std::strerror(errno));
+        throw std::runtime_error("bind 127.0.0.1:0: " + LastSocketErrorText());
     }
     socklen_t length = sizeof address;
     if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error(std::string("getsockname: ") + std::strerror(errno));
+        throw std::runtime_error("getsockname: " + LastSocketErrorText());
     }
     return ntohs(address.sin_port);
 }
 
 bool CanConnectLoopback(uint16_t port) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    Fd fd(OpenTcpSocket(false));
     if (fd.get() < 0) return false;
     const sockaddr_in address = LoopbackAddress(port);
     int result;
     do {
         result = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
+    } while (result != 0 && LastCallInterrupted());
     return result == 0;
 }
 

@@ -3,7 +3,7 @@
 // address.
 #include <cstdint>
 
-#include <netinet/in.h>
+#include "SocketApi.h"
 
 namespace qvl::test {
 

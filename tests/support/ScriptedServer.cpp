@@ -1,18 +1,13 @@
 #include "ScriptedServer.h"
 
 #include "Loopback.h"
+#include "SocketApi.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
+#ifndef _WIN32
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <random>
 #include <stdexcept>
 
@@ -77,16 +72,18 @@ ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Scrip
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
     if (scripts_.empty()) scripts_.emplace_back();
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    listenFd_ = OpenTcpSocket(true);
     if (listenFd_ < 0) throw std::runtime_error("ScriptedServer: socket failed");
-    const int on = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#ifndef _WIN32
+    // (On Windows this option would let another program take the port from us.)
+    SetIntOption(listenFd_, SOL_SOCKET, SO_REUSEADDR, 1);
+#endif
     sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd_, 16) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listenFd_);
+        CloseSocketFd(listenFd_);
         throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
     }
     port_ = ntohs(address.sin_port);
@@ -101,7 +98,7 @@ ScriptedServer::~ScriptedServer() {
     }
     // Every wait of the thread looks at stop_ at least every kSliceMs, so this join is bounded.
     if (thread_.joinable()) thread_.join();
-    ::close(listenFd_);
+    CloseSocketFd(listenFd_);
 }
 
 size_t ScriptedServer::ConnectionCount() const {
@@ -150,16 +147,16 @@ bool ScriptedServer::WaitUntilFinished(size_t count, int timeoutMs) const {
 uint16_t ScriptedServer::UnusedPort() {
     // Bind to a free port and give it back without listening: until something else takes the
     // port (unlikely within a test), connecting to it is refused.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = OpenTcpSocket(false);
     if (fd < 0) throw std::runtime_error("ScriptedServer: socket failed");
     sockaddr_in address = LoopbackAddress(0);
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
+        CloseSocketFd(fd);
         throw std::runtime_error("ScriptedServer: cannot bind on 127.0.0.1");
     }
-    ::close(fd);
+    CloseSocketFd(fd);
     return ntohs(address.sin_port);
 }
 
@@ -170,13 +167,11 @@ void ScriptedServer::Fail(size_t index, const std::string& what) {
 
 void ScriptedServer::Run() {
     while (!stop_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, kSliceMs) <= 0) continue;
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (PollOne(listenFd_, POLLIN, kSliceMs) <= 0) continue;
+        const int fd = AcceptNonBlocking(listenFd_);
         if (fd < 0) continue;
         // Each send() leaves as its own segment, so pieces reach the client as separate packets.
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
         size_t index;
         {
             std::lock_guard lock(mutex_);
@@ -204,7 +199,7 @@ bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::s
             return false;
         }
         char buffer[65536];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const long n = RecvBytes(fd, buffer, sizeof buffer);
         if (n > 0) {
             pending.append(buffer, static_cast<size_t>(n));
             std::lock_guard lock(mutex_);
@@ -215,8 +210,8 @@ bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::s
             why = "client closed";
             return false;
         }
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            why = std::string("recv failed: ") + std::strerror(errno);
+        if (!LastCallWouldBlock()) {
+            why = "recv failed: " + LastSocketErrorText();
             return false;
         }
         const int left = MillisecondsLeft(deadline);
@@ -224,8 +219,7 @@ bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::s
             why = "timed out waiting for the client";
             return false;
         }
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, std::min(left, kSliceMs));
+        PollOne(fd, POLLIN, std::min(left, kSliceMs));
     }
 }
 
@@ -236,14 +230,14 @@ bool ScriptedServer::SendAll(int fd, const char* data, size_t len, std::string& 
             why = "server stopped";
             return false;
         }
-        const ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
+        const long n = SendBytes(fd, data, len);
         if (n > 0) {
             data += n;
             len -= static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            why = std::string("send failed: ") + std::strerror(errno);
+        if (n < 0 && !LastCallWouldBlock()) {
+            why = "send failed: " + LastSocketErrorText();
             return false;
         }
         const int left = MillisecondsLeft(deadline);
@@ -251,8 +245,7 @@ bool ScriptedServer::SendAll(int fd, const char* data, size_t len, std::string& 
             why = "timed out waiting for the client to read";
             return false;
         }
-        pollfd p{fd, POLLOUT, 0};
-        ::poll(&p, 1, std::min(left, kSliceMs));
+        PollOne(fd, POLLOUT, std::min(left, kSliceMs));
     }
     return true;
 }
@@ -326,9 +319,8 @@ void ScriptedServer::RunScript(int fd, size_t index, const Script& script) {
             open = false;
             break;
         case Script::Kind::Reset: {
-            const linger hard{1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(fd);
+            SetLingerZero(fd);
+            CloseSocketFd(fd);
             fd = -1;
             open = false;
             break;
@@ -342,24 +334,23 @@ void ScriptedServer::RunScript(int fd, size_t index, const Script& script) {
     // A normal close: FIN first, then take what the client still sends until it closes as well,
     // because closing with unread bytes in the receive queue would reset the connection. The
     // script counts as finished once the FIN is out.
-    ::shutdown(fd, SHUT_WR);
+    ShutdownWrite(fd);
     MarkFinished(index);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kDrainMs);
     while (!stop_) {
         char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const long n = RecvBytes(fd, buffer, sizeof buffer);
         if (n > 0) {
             std::lock_guard lock(mutex_);
             connections_[index].received.append(buffer, static_cast<size_t>(n));
             continue;
         }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) break;
+        if (n == 0 || !LastCallWouldBlock()) break;
         const int left = MillisecondsLeft(deadline);
         if (left == 0) break;
-        pollfd p{fd, POLLIN, 0};
-        ::poll(&p, 1, std::min(left, kSliceMs));
+        PollOne(fd, POLLIN, std::min(left, kSliceMs));
     }
-    ::close(fd);
+    CloseSocketFd(fd);
 }
 
 }  // namespace qvl::test

@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
-#include <cstdlib>
+#include <cstdio>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -10,14 +11,25 @@
 namespace qvl::test {
 
 TempDir::TempDir(std::string_view prefix) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) {
-        throw std::runtime_error("cannot create a temporary folder from " + pattern);
+    // $TMPDIR (then /tmp) on POSIX, the user's temporary folder on Windows.
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    if (error) throw std::runtime_error("no temporary folder: " + error.message());
+    // A name nobody has: create_directory reports a folder that was there already.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+        const std::filesystem::path candidate = base / (std::string(prefix) + "-" + suffix);
+        if (std::filesystem::create_directory(candidate, error)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, error);
+            path_ = candidate;
+            return;
+        }
     }
-    path_ = buffer.data();
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() { Remove(); }

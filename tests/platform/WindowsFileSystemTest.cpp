@@ -1,0 +1,84 @@
+// Environment lookup and the file-system probes on the Windows services, with Windows paths as
+// they stand.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/Win32Headers.h"
+
+#include "platform/FileSystem.h"
+#include "support/TempDir.h"
+
+using namespace qvl::platform;
+using qvl::test::TempDir;
+
+namespace {
+
+// Sets an environment variable for one test and removes it afterwards.
+class EnvVariable {
+public:
+    EnvVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+        SetEnvironmentVariableA(name_.c_str(), value.c_str());
+    }
+    ~EnvVariable() { SetEnvironmentVariableA(name_.c_str(), nullptr); }
+    EnvVariable(const EnvVariable&) = delete;
+    EnvVariable& operator=(const EnvVariable&) = delete;
+
+private:
+    std::string name_;
+};
+
+std::string Windows(const std::filesystem::path& path) { return path.string(); }
+
+}  // namespace
+
+TEST(Environment, NamesMatchWithoutRegardToCaseAndAppDataIsTheSystems) {
+    EnvVariable mixed("Qvl_Test_Mixed", "value one");
+    EXPECT_EQ(GetEnvironmentVariable("QVL_TEST_MIXED"), "value one");
+    EXPECT_EQ(GetEnvironmentVariable("qvl_test_mixed"), "value one");
+    EXPECT_EQ(GetEnvironmentVariable("QVL_TEST_MIXE"), std::nullopt);  // a prefix is no match
+    EXPECT_EQ(GetEnvironmentVariable("QVL_TEST_MIXED="), std::nullopt);
+    EXPECT_EQ(GetEnvironmentVariable("QVL_TEST_MISSING"), std::nullopt);
+    EnvVariable empty("QVL_TEST_EMPTY", "");
+    EXPECT_EQ(GetEnvironmentVariable("qvl_test_empty"), "");  // set but empty is still set
+    const std::string longValue(5000, 'v');  // longer than a first guess of the buffer
+    EnvVariable big("QVL_TEST_LONG", longValue);
+    EXPECT_EQ(GetEnvironmentVariable("QVL_TEST_LONG"), longValue);
+    const auto appData = GetEnvironmentVariable("appdata");
+    ASSERT_TRUE(appData.has_value());
+    EXPECT_NE(appData->find(':'), std::string::npos) << *appData;  // a Windows path, as it stands
+}
+
+TEST(FileAttributes, FolderFileReadOnlyFileAndNothing) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "Quorvale");
+    dir.WriteFile("Quorvale/qvlloader.exe", "MZ");
+    const auto readOnly = dir.WriteFile("Quorvale/version.txt", "1");
+    ASSERT_TRUE(SetFileAttributesA(Windows(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string base = Windows(dir.Path()) + "\\Quorvale";
+
+    EXPECT_EQ(GetFileAttributes(base), kFileAttributeDirectory);
+    EXPECT_EQ(GetFileAttributes(base + "\\"), kFileAttributeDirectory);
+    EXPECT_EQ(GetFileAttributes(base + "\\qvlloader.exe"), kFileAttributeArchive);
+    EXPECT_EQ(GetFileAttributes(base + "\\version.txt"), kFileAttributeArchive | kFileAttributeReadOnly);
+    EXPECT_EQ(GetFileAttributes(base + "\\missing.exe"), kInvalidFileAttributes);
+    EXPECT_EQ(GetFileAttributes(base + "\\Missing\\x.exe"), kInvalidFileAttributes);
+    EXPECT_EQ(GetFileAttributes(""), kInvalidFileAttributes);
+    SetFileAttributesA(Windows(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can go
+}
+
+TEST(CreateDirectory, OneLevelWithOrWithoutTrailingSeparator) {
+    TempDir dir;
+    const std::string base = Windows(dir.Path());
+    EXPECT_FALSE(CreateDirectory(base + "\\Quorvale\\Sub\\"));  // the parent is missing
+    EXPECT_TRUE(CreateDirectory(base + "\\Quorvale\\"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Quorvale"));
+    EXPECT_TRUE(CreateDirectory(base + "\\Quorvale\\Sub"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Quorvale" / "Sub"));
+    EXPECT_FALSE(CreateDirectory(base + "\\Quorvale\\"));  // already there
+    dir.WriteFile("taken", "x");
+    EXPECT_FALSE(CreateDirectory(base + "\\taken\\"));  // a file has the name
+    EXPECT_FALSE(CreateDirectory(""));
+}

@@ -1,0 +1,120 @@
+// Special folders, .lnk shortcuts and child processes on the Windows shell and process services.
+// Each link is read back through the shell's own link object.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/Win32Headers.h"
+#include <objbase.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+
+#include "platform/ChildProcess.h"
+#include "platform/ShellFolders.h"
+#include "platform/ShellLink.h"
+#include "support/TempDir.h"
+
+using namespace qvl::platform;
+using qvl::test::TempDir;
+
+namespace {
+
+struct LinkReadBack {
+    bool loaded = false;
+    std::string path;
+    std::string description;
+};
+
+LinkReadBack ReadLink(const std::string& fileName) {
+    LinkReadBack back;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IShellLinkA* link = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&link)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            const std::wstring wide = std::filesystem::path(fileName).wstring();
+            if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ))) {
+                back.loaded = true;
+                char text[MAX_PATH * 2] = {};
+                if (SUCCEEDED(link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH))) back.path = text;
+                char description[1024] = {};
+                if (SUCCEEDED(link->GetDescription(description, sizeof description))) back.description = description;
+            }
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
+    return back;
+}
+
+}  // namespace
+
+TEST(SpecialFolders, DesktopAndProgramsAreFoldersAndOthersAreNothing) {
+    for (int csidl : {kCsidlDesktopDirectory, kCsidlPrograms}) {
+        const auto folder = GetSpecialFolderPath(csidl);
+        ASSERT_TRUE(folder.has_value()) << csidl;
+        EXPECT_NE(folder->back(), '\\') << *folder;
+        EXPECT_EQ(GetFileAttributesA(folder->c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY))
+            << *folder;
+    }
+    EXPECT_EQ(GetSpecialFolderPath(5), std::nullopt);
+}
+
+TEST(ShellLinks, SavedLinkCarriesTargetDescriptionAndShowCommand) {
+    TempDir dir;
+    const std::string target = "C:\\Quorvale\\qvlloader.exe";
+    const std::string fileName = (dir / "Quorvale Qt wallet.lnk").string();
+    qvl::platform::ShellLink link("Quorvale Qt wallet");
+    link.SetPath(target);
+    link.SetDescription("qvl QT Wallet");
+    link.SetShowCmd(kSwShow);
+    ASSERT_TRUE(link.Save(fileName));
+
+    const LinkReadBack back = ReadLink(fileName);
+    ASSERT_TRUE(back.loaded);
+    EXPECT_EQ(back.path, target);
+    EXPECT_EQ(back.description, "qvl QT Wallet");
+    // The show command as the file holds it (the link header's ShowCommand field, little-endian
+    // at 0x3C); a reader may normalise values it does not know, so the file is what counts.
+    const std::string bytes = qvl::test::ReadFileBytes(fileName);
+    ASSERT_GE(bytes.size(), 0x40u);
+    EXPECT_EQ(bytes.substr(0x3C, 4), std::string("\x05\0\0\0", 4));
+
+    // Saving again replaces the link.
+    link.SetDescription("second");
+    ASSERT_TRUE(link.Save(fileName));
+    EXPECT_EQ(ReadLink(fileName).description, "second");
+}
+
+TEST(ShellLinks, NothingToLaunchOrNowhereToSaveIsRefused) {
+    TempDir dir;
+    qvl::platform::ShellLink empty("empty");
+    EXPECT_FALSE(empty.Save((dir / "empty.lnk").string()));
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.lnk"));
+    qvl::platform::ShellLink link("x");
+    link.SetPath("C:\\Quorvale\\qvlloader.exe");
+    EXPECT_FALSE(link.Save((dir / "missing folder" / "x.lnk").string()));
+}
+
+TEST(ChildProcess, RunsAProgramOnAPathWithBlanksAndGivesItsExitCode) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "with blanks");
+    const auto program = dir / "with blanks" / "exit seven.exe";
+    std::filesystem::copy_file(QVL_EXIT_SEVEN_PATH, program);
+    EXPECT_EQ(ChildProcess::Run(program.string()), 7);
+
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(program.string()));
+    EXPECT_TRUE(child.Running());
+    EXPECT_FALSE(child.Start(program.string()));  // one child at a time
+    EXPECT_EQ(child.Wait(), 7);
+    EXPECT_FALSE(child.Running());
+    EXPECT_EQ(child.Wait(), std::nullopt);
+
+    EXPECT_EQ(ChildProcess::Run((dir / "missing.exe").string()), std::nullopt);
+    dir.WriteFile("not a program.exe", "just text");
+    EXPECT_EQ(ChildProcess::Run((dir / "not a program.exe").string()), std::nullopt);
+}
