@@ -1,6 +1,8 @@
 // qvlchain.exe of the demo download server, for Windows: a self-extracting archive of a small
 // sample chain folder. The installer runs it with no arguments and waits for it. It unpacks
-// into the chain directory, which it finds as the installer does: %APPDATA%\Quorvale\.
+// into the chain directory, which it finds as the installer does: %APPDATA%\Quorvale\, and adds
+// a line saying what it unpacked to qvlchain.log there (its output has no console to go to when
+// a window program starts it).
 //
 // The payload follows the program itself (demo/windows/pack-archive appends it):
 //   for each file: "<size> <path with />\n" and then <size> bytes;
@@ -84,5 +86,7 @@ int main() {
         ++count;
     }
     std::printf("qvlchain: unpacked %d files into %s\n", count, chaindir.c_str());
+    File log((chaindir + "qvlchain.log").c_str(), "ab");
+    if (log.f) std::fprintf(log.f, "qvlchain: unpacked %d files into %s\n", count, chaindir.c_str());
     return 0;
 }

@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "installer/MainWindow.h"
 #include "installer/linux/MainWindowView.h"

@@ -142,6 +142,7 @@ TEST(FormCreate, ChainDirectoryThatCannotBeCreatedStopsBeforeTheAppDirectory) {
 }
 
 TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
+    QVL_LINUX_ONLY("the drive C: cannot be taken away");
     Sandbox box;
     box.SetEnv("HOME", box.Path("no-such-home"));
     RecordingWindow window;
@@ -157,6 +158,7 @@ TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
 }
 
 TEST(FormCreate, WithoutAppDataTheDataFolderOfThePlatformIsUsed) {
+    QVL_LINUX_ONLY("Windows always sets APPDATA");
     Sandbox box;
     box.SetEnv("APPDATA", std::nullopt);
     const std::string xdg = box.Path("xdg");

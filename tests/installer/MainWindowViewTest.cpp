@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "framework/Application.h"
 #include "framework/Exception.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "framework/Application.h"
 #include "framework/Exception.h"

@@ -184,6 +184,8 @@ LRESULT MainWindowView::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SETFOCUS:
             ::SetFocus(Memo1);
             return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(windowFont_.get());
         case WM_CLOSE: {
             bool deferred = false;
             Application::Swallowed([&] { deferred = CloseDeferred && CloseDeferred(); });
@@ -235,6 +237,8 @@ LRESULT MainWindowView::HandlePanel(HWND panel, UINT msg, WPARAM wParam, LPARAM 
         }
         case WM_COMMAND:
             return ::SendMessageA(form_.get(), msg, wParam, lParam);
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(windowFont_.get());
         default:
             break;
     }
