@@ -68,6 +68,14 @@ std::filesystem::path TempDir::WriteFile(const std::filesystem::path& relative, 
     return full;
 }
 
+std::string NullDevice() {
+#ifdef _WIN32
+    return "NUL";
+#else
+    return "/dev/null";
+#endif
+}
+
 std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -28,6 +28,9 @@ private:
     std::filesystem::path path_;
 };
 
+// The platform's file that takes every byte and keeps none ("/dev/null", "NUL").
+std::string NullDevice();
+
 // Whole content of a file (throws std::runtime_error when it cannot be read); and the reverse,
 // creating the folders on the way.
 std::string ReadFileBytes(const std::filesystem::path& path);

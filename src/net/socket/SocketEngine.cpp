@@ -174,7 +174,9 @@ void TSocketEngine::Connect() {
         CheckSocketError(platform::kWsaEWouldBlock, message);
     }
     TimerOn();
-    while (!Connected && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
+    // WaitDone too: a peer that accepts and closes at once gets its connect and its close
+    // handled in one dispatch, and the close has already taken Connected back.
+    while (!Connected && !WaitDone && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
     TimerOff();
     if (!TimedOut && !Canceled && LastNotifyOK) return;
 
@@ -279,6 +281,7 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 }
                 break;
             case platform::kFdConnect:
+                WaitDone = true;
                 if (LastNotifyOK) {
                     Connected = true;
                     if (OnConnect) {

@@ -89,7 +89,7 @@ public:
     bool LastNotifyOK = false; // the last notification carried no error
     int CloseErrorNo = 0;      // error the peer's close carried (a reset); 0 after Connect
     bool TimedOut = false;     // the time-out timer fired
-    bool WaitDone = false;     // the awaited lookup/accept notification arrived, or the timer fired
+    bool WaitDone = false;     // the awaited lookup/connect/accept notification arrived, or the timer fired
     bool Connected = false;    // the connection is established
     std::string LastReply;     // the last reply line read by Transaction, line end included
     int16_t ReplyCode = 0;     // leading digits of LastReply (0 when none or out of range)

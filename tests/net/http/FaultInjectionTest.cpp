@@ -5,15 +5,20 @@
 // and leave the client ready for the next command.
 #include "HttpTestSupport.h"
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <random>
 
+#include "support/TempDir.h"
+#include "support/Wine.h"
+#ifndef _WIN32
 #include "support/ChildProcess.h"
 #include "support/NginxFixture.h"
-#include "support/TempDir.h"
+#endif
 
 using namespace qvl;
 using namespace qvl::httptest;
@@ -80,6 +85,9 @@ TEST_F(FaultInjection, ResetInTheMiddleOfTheBody) {
     // With and without a Content-Length, into a file and into the Body text: a reset is never
     // the end of the body.
     for (const bool announced : {true, false}) {
+        // Without a length only the reset itself tells, and wine reports a reset as a normal
+        // close (Windows reports it).
+        if (!announced && test::RunningUnderWine()) continue;
         for (const bool toFile : {true, false}) {
             SCOPED_TRACE(std::string(announced ? "announced" : "no length") + (toFile ? ", file" : ", text"));
             events.clear();
@@ -285,6 +293,8 @@ TEST_F(FaultInjection, LineBreaksCannotSmuggleHeaderLines) {
 }
 
 // ---- qvl-get, the client as a program, against disk faults --------------------------------------
+// (Linux only: the file-size limit and read-only folders are POSIX's, and nginx runs on Linux.)
+#ifndef _WIN32
 
 namespace {
 
@@ -382,3 +392,5 @@ TEST(QvlGetFaults, TheBodyFileInAReadOnlyFolder) {
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(nginx.Requests().size(), 1u) << "the reply was there; only the file could not be made";
 }
+
+#endif  // _WIN32

@@ -14,6 +14,7 @@
 
 #include "net/http/HttpClient.h"
 #include "support/ScriptedServer.h"
+#include "support/TempDir.h"
 
 namespace qvl::httptest {
 
@@ -22,19 +23,10 @@ using qvl::test::ScriptedServer;
 // A scratch folder below the system's temporary folder, removed with its content.
 class ScratchDir {
 public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qvl-http-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    std::string File(const std::string& name) const { return (dir_ / name).string(); }
 
 private:
-    std::filesystem::path path_;
+    test::TempDir dir_{"qvl-http"};
 };
 
 inline std::string ReadFile(const std::string& path) {

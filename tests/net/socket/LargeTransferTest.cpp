@@ -1,13 +1,9 @@
 // A download larger than any 32-bit counter, and taking a connection on a listening socket.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +11,7 @@
 #include "net/socket/SocketEngine.h"
 #include "platform/Sockets.h"
 #include "support/Loopback.h"
+#include "support/SocketApi.h"
 
 namespace qvl {
 namespace {
@@ -24,7 +21,7 @@ namespace {
 class GeneratorServer {
 public:
     explicit GeneratorServer(int64_t total) : total_(total) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listen_ = test::OpenTcpSocket(true);
         sockaddr_in a = test::LoopbackAddress(0);
         ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(listen_, 1);
@@ -35,28 +32,36 @@ public:
     }
     ~GeneratorServer() {
         stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
+        thread_.join();  // every wait of the thread looks at stop_ at least every 20 ms
+        test::CloseSocketFd(listen_);
     }
     uint16_t Port() const { return port_; }
     int64_t Sent() const { return sent_; }
 
 private:
     void Run() {
-        const int fd = ::accept(listen_, nullptr, nullptr);
+        int fd = -1;
+        while (!stop_ && fd < 0) {
+            if (test::PollOne(listen_, POLLIN, 20) > 0) fd = test::AcceptNonBlocking(listen_);
+        }
         if (fd < 0) return;
-        timeval limit{30, 0};  // a client that stops reading must not hold the test forever
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         std::string block(1 << 20, '\0');
         for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7 + 3);
-        while (!stop_ && sent_ < total_) {
+        // A client that stops reading for 30 s must not hold the test forever.
+        auto stalled = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!stop_ && sent_ < total_ && std::chrono::steady_clock::now() < stalled) {
             const size_t want = static_cast<size_t>(std::min<int64_t>(total_ - sent_, block.size()));
-            const ssize_t n = ::send(fd, block.data(), want, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent_ += n;
+            const long n = test::SendBytes(fd, block.data(), want);
+            if (n > 0) {
+                sent_ += n;
+                stalled = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            } else if (n < 0 && test::LastCallWouldBlock()) {
+                test::PollOne(fd, POLLOUT, 20);
+            } else {
+                break;
+            }
         }
-        ::close(fd);
+        test::CloseSocketFd(fd);
     }
 
     int64_t total_;
@@ -82,7 +87,7 @@ TEST(LargeTransfer, ThreeGiBAreCountedExactly) {
         monotonic = monotonic && engine.BytesRecvd > lastSeen;
         lastSeen = engine.BytesRecvd;
     };
-    engine.CaptureFile("/dev/null");
+    engine.CaptureFile(test::NullDevice());
     EXPECT_EQ(server.Sent(), total);
     EXPECT_EQ(engine.BytesRecvd, 3221225472);
     EXPECT_TRUE(monotonic);
@@ -106,7 +111,7 @@ TEST(Accept, TakesAConnectionOnAListeningSocket) {
 
     int requests = 0;
     engine.OnConnectionRequest = [&](TObject*) { ++requests; };
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = test::OpenTcpSocket(false);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     engine.WaitDone = false;
     const int accepted = engine.Accept();
@@ -114,12 +119,12 @@ TEST(Accept, TakesAConnectionOnAListeningSocket) {
     EXPECT_EQ(requests, 1);
     EXPECT_EQ(engine.SocketHandle, listener) << "the engine keeps its own socket";
     EXPECT_EQ(engine.RemoteAddress.address, platform::InetAddr("127.0.0.1"));
-    ASSERT_EQ(::send(client, "hi", 2, MSG_NOSIGNAL), 2);
+    ASSERT_EQ(test::SendBytes(client, "hi", 2), 2);
     char got[2] = {};
     ASSERT_TRUE(enginetest::PumpUntil([&] { return platform::RecvSocket(accepted, got, 2, 0) == 2; }, 5000));
     EXPECT_EQ(std::string(got, 2), "hi");
     platform::CloseSocket(accepted);
-    ::close(client);
+    test::CloseSocketFd(client);
 
     engine.Cancel();
     EXPECT_THROW(
