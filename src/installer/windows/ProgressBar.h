@@ -26,10 +26,14 @@ public:
 
 private:
     void Apply();
+    void SendPosition();
+    // Length of the drawn bar for a position, in pixels of the control's width.
+    int64_t Drawn(int32_t position) const;
 
     HWND hwnd_ = nullptr;  // owned by its parent window
     int32_t max_ = 100;
     int32_t position_ = 0;
+    int32_t painted_ = 0;  // the position the control last painted
 };
 
 }  // namespace qvl

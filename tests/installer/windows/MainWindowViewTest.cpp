@@ -242,6 +242,16 @@ TEST(Win32View, ProgressBarRangeRules) {
         EXPECT_EQ(e.Message(), "TProgressBar property out of range");
     }
     EXPECT_EQ(v.GetProgressMax(), 2000000000);
+    // A step too small to change the drawn bar is held back from painting, not from the control,
+    // and leaves the bar shown.
+    v.Show();
+    v.SetProgressMax(1 << 30);
+    for (int32_t position : {65536, 131072, 131073}) {
+        v.SetProgressPosition(position);
+        EXPECT_EQ(SendMessageA(v.ProgressBar1->Handle(), PBM_GETPOS, 0, 0), position);
+    }
+    EXPECT_TRUE(IsWindowVisible(v.ProgressBar1->Handle()));
+    v.SetProgressMax(2000000000);
     v.SetProgressMax(10);  // the position is pulled back into the new range
     EXPECT_EQ(v.GetProgressPosition(), 10);
     v.SetProgressMax(0);
