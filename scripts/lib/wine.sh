@@ -63,3 +63,15 @@ wine_runs_32bit() { # PROGRAM
     [ -x "$loader" ] || return 1
     timeout 120 "$loader" "$1" --help >"$WINE_SESSION_DIR/probe32.out" 2>"$WINE_SESSION_DIR/probe32.err" </dev/null
 }
+
+# The pid of this session's wineserver (the one whose environment names our prefix).
+wine_server_pid() {
+    local pid env
+    for pid in $(pgrep -x wineserver64 || true); do
+        env=$(tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null || true)
+        case $'\n'$env$'\n' in
+            *$'\n'"WINEPREFIX=$WINEPREFIX"$'\n'*) echo "$pid"; return 0 ;;
+        esac
+    done
+    return 1
+}

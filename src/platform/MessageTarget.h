@@ -63,11 +63,14 @@ void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lPara
 // subclass) to exist.
 void ProcessMessages();
 
-// Waits until `fd` has something to read (or has closed or failed), any message or event is
-// pending, or `maxWaitMs` passes, whichever is first; then dispatches as ProcessMessages does.
-// The receive loops use it so that a silent peer costs no processor time. With `fd` < 0 it waits
-// for messages and events only.
-void WaitForSocketOrMessage(int fd, int maxWaitMs);
+enum class SocketWait { Readable, Writable };
+
+// Waits until `fd` has something to read (or, with SocketWait::Writable, room to send; either
+// way also when it has closed or failed), any message or event is pending, or `maxWaitMs`
+// passes, whichever is first; then dispatches as ProcessMessages does. The receive and send
+// loops use it so that a silent peer, or one that does not read, costs no processor time. With
+// `fd` < 0 it waits for messages and events only.
+void WaitForSocketOrMessage(int fd, int maxWaitMs, SocketWait what = SocketWait::Readable);
 
 // Sleeps the calling thread (the wait loops' 2 ms turn).
 void Sleep(unsigned ms);

@@ -78,11 +78,11 @@ NginxFixture::NginxFixture(Options options) : options_(std::move(options)), dir_
     }
     uint16_t port = options_.firstPort;
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (port == 0) port = PickFreeLoopbackPort();
+        if (port == 0) port = options_.ipv6Only ? PickFreeIpv6LoopbackPort() : PickFreeLoopbackPort();
         if (TryStart(port)) return;
         port = 0;
     }
-    throw std::runtime_error("nginx could not get a free port on 127.0.0.1:\n" + ErrorLog());
+    throw std::runtime_error(std::string("nginx could not get a free port on ") + Authority(0) + ":\n" + ErrorLog());
 }
 
 NginxFixture::~NginxFixture() { Stop(); }
@@ -118,8 +118,8 @@ std::string NginxFixture::Config(uint16_t port) const {
          "  server_tokens off;\n"
          "  etag off;\n"
          "  server {\n"
-      << "    listen 127.0.0.1:" << port << ";\n"
-      << "    server_name 127.0.0.1;\n"
+      << "    listen " << Authority(port) << ";\n"
+      << "    server_name " << (options_.ipv6Only ? "[::1]" : "127.0.0.1") << ";\n"
          "    port_in_redirect on;\n"
       << "    root " << Quoted(root_.string()) << ";\n";
     for (const auto& reply : options_.statusReplies) {
@@ -166,7 +166,8 @@ bool NginxFixture::TryStart(uint16_t port) {
             if (!process_->Running()) return true;
             std::string pid = ReadOrEmpty(pidFile);
             while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-            return pid == expectedPid && CanConnectLoopback(port);
+            return pid == expectedPid &&
+                   (options_.ipv6Only ? CanConnectIpv6Loopback(port) : CanConnectLoopback(port));
         },
         options_.startTimeout);
     if (ready && process_->Running()) {
@@ -183,7 +184,11 @@ bool NginxFixture::TryStart(uint16_t port) {
                              Config(port));
 }
 
-std::string NginxFixture::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+std::string NginxFixture::Authority(uint16_t port) const {
+    return std::string(options_.ipv6Only ? "[::1]" : "127.0.0.1") + (port ? ":" + std::to_string(port) : "");
+}
+
+std::string NginxFixture::BaseUrl() const { return "http://" + Authority(port_) + "/"; }
 
 std::string NginxFixture::Url(std::string_view name) const { return BaseUrl() + std::string(name); }
 

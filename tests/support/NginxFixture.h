@@ -43,6 +43,9 @@ public:
         bool echoModule = false;
         // Appended inside the server block as it stands.
         std::string extraServerConfig;
+        // Listen on [::1] only (not on 127.0.0.1); URLs then read "http://[::1]:PORT/". Check
+        // HasIpv6Loopback() first.
+        bool ipv6Only = false;
         // Tried as the port before a free one is picked (a test of the clash handling).
         uint16_t firstPort = 0;
         std::chrono::milliseconds startTimeout = std::chrono::seconds(15);
@@ -65,7 +68,7 @@ public:
     static bool EchoModuleAvailable();
 
     uint16_t Port() const { return port_; }
-    std::string BaseUrl() const;           // "http://127.0.0.1:PORT/"
+    std::string BaseUrl() const;           // "http://127.0.0.1:PORT/" ("http://[::1]:PORT/")
     std::string Url(std::string_view name) const;  // BaseUrl() + name
     // The served folder; URL path "/a/b" is Root()/"a/b".
     const std::filesystem::path& Root() const { return root_; }
@@ -91,6 +94,7 @@ public:
 private:
     bool TryStart(uint16_t port);
     std::string Config(uint16_t port) const;
+    std::string Authority(uint16_t port) const;  // "127.0.0.1:PORT" or "[::1]:PORT"
 
     Options options_;
     TempDir dir_;

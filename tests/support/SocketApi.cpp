@@ -34,9 +34,9 @@ void SetNonBlocking(SOCKET s, bool on) {
 
 }  // namespace
 
-int OpenTcpSocket(bool nonBlocking) {
+int OpenTcpSocket(bool nonBlocking, int family) {
     StartService();
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    const SOCKET s = socket(family, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return -1;
     SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     if (nonBlocking) SetNonBlocking(s, true);
@@ -84,8 +84,8 @@ std::string LastSocketErrorText() { return "socket error " + std::to_string(WSAG
 
 #else
 
-int OpenTcpSocket(bool nonBlocking) {
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+int OpenTcpSocket(bool nonBlocking, int family) {
+    return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
 }
 
 int AcceptNonBlocking(int listening) { return ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }

@@ -14,9 +14,9 @@
 
 namespace qvl::test {
 
-// A TCP socket (IPv4), not inherited by child programs; -1 on failure. Starts the socket
-// service first where there is one to start.
-int OpenTcpSocket(bool nonBlocking);
+// A TCP socket (IPv4 unless `family` says AF_INET6), not inherited by child programs; -1 on
+// failure. Starts the socket service first where there is one to start.
+int OpenTcpSocket(bool nonBlocking, int family = AF_INET);
 // Accepts a pending connection as a non-blocking socket; -1 when there is none (or on error).
 int AcceptNonBlocking(int listening);
 void CloseSocketFd(int fd);

@@ -1,13 +1,5 @@
 #pragma once
-// The Windows headers for test files. <windows.h> maps names such as PostMessage and
-// GetEnvironmentVariable to their "A" variants with macros; the product's platform calls have
-// those names, so the macros go.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-
-#undef PostMessage
-#undef GetEnvironmentVariable
-#undef GetFileAttributes
-#undef CreateDirectory
-#undef CreateProcess
+// The Windows headers for test files, as the platform layer includes them: <windows.h> maps
+// names such as PostMessage and GetEnvironmentVariable to their "A" variants with macros, and
+// the product's platform calls have those names, so the macros go.
+#include "platform/windows/Win32.h"

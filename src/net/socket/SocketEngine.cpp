@@ -13,9 +13,7 @@ namespace qvl {
 namespace {
 
 constexpr unsigned kSocketVersion = 0x0101;  // 1.1
-constexpr int kAddressFamilyInet = 2;
 constexpr int kProtocolTcp = 6;
-constexpr uint32_t kNoDottedAddress = 0xFFFFFFFFu;
 // How long a receive loop that found nothing waits for the socket or a message before it looks
 // again. Short enough that the time-out timer and the user stay prompt even if a wake-up is
 // missed, long enough that a silent peer costs next to no processor time.
@@ -36,6 +34,29 @@ public:
 
 private:
     TSocketEngine& engine_;
+};
+
+// The time-out of a send that finds the socket full: armed at the first "would block", stopped
+// by the next send that gets bytes through and on every way out. A long upload that keeps
+// moving never times out; a peer that stops reading does.
+class StallTimer {
+public:
+    explicit StallTimer(TSocketEngine& engine) : engine_(engine) {}
+    ~StallTimer() { Stop(); }
+    StallTimer(const StallTimer&) = delete;
+    StallTimer& operator=(const StallTimer&) = delete;
+    void Start() {
+        if (!on_) engine_.TimerOn();
+        on_ = true;
+    }
+    void Stop() {
+        if (on_) engine_.TimerOff();
+        on_ = false;
+    }
+
+private:
+    TSocketEngine& engine_;
+    bool on_ = false;
 };
 
 }  // namespace
@@ -92,7 +113,9 @@ void TSocketEngine::InitializeSockets() {
             const int fd = platform::CreateSocket(kProtocolTcp);
             if (fd == platform::kNoSocket) throw ESockError("no socket");
             SocketHandle = fd;
+            socketFamily_ = platform::kAfInet;
             platform::SetLingerZero(fd);
+            lingerZero_ = true;
             RegisterSocket(fd);
         } catch (...) {
             if (--startupCount_ == 0) platform::CleanupSockets();
@@ -106,87 +129,6 @@ void TSocketEngine::InitializeSockets() {
 void TSocketEngine::RegisterSocket(int fd) {
     platform::AsyncSelect(fd, NotifyWindow ? NotifyWindow->Id() : 0,
                           platform::kSocketEventMessage, platform::kEngineEventMask);
-}
-
-void TSocketEngine::ResolveHost() {
-    StatusMessage(8, "Resolve Host");
-    std::string name = Proxy.empty() ? Host : Proxy;
-    // The name is used as a NUL-terminated string: anything after a NUL byte is not part of it.
-    name.resize(std::strlen(name.c_str()));
-
-    RemoteAddress.address = platform::InetAddr(name);
-    if (RemoteAddress.address != kNoDottedAddress) return;
-
-    RemoteAddress.address = 0;
-    TimerOn();
-    WaitDone = false;
-    LookupAddress = 0;
-    lookupHandle_ = platform::AsyncGetHostByName(NotifyWindow ? NotifyWindow->Id() : 0,
-                                                 platform::kLookupDoneMessage, name);
-    while (!WaitDone && !TimedOut && !Canceled) WaitTurn();
-    TimerOff();
-    // A lookup we stop waiting for must not report back later, into some other wait.
-    platform::CancelHostLookup(lookupHandle_);
-    lookupHandle_ = 0;
-
-    if (TimedOut) throw ESockError("Host Lookup Timed Out");
-    if (Canceled) throw ESockError("Host Lookup Canceled");
-    if (!LastNotifyOK) throw ESockError("Host Lookup Failed");
-    RemoteAddress.address = LookupAddress;
-    if (OnHostResolved) {
-        const TOnHostResolved handler = OnHostResolved;
-        handler(this);
-    }
-}
-
-void TSocketEngine::Connect() {
-    StatusMessage(8, "Connecting");
-    Canceled = false;
-    if (Connected) throw ESockError("Already connected");
-    CloseErrorNo = 0;
-
-    int retries = 0;
-    for (;;) {
-        try {
-            ResolveHost();
-        } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") {
-                throw;
-            }
-            // A failed lookup leaves the address 0, which the test below deals with.
-        }
-        if (RemoteAddress.address != 0) break;
-        if (retries > 0 || !OnInvalidHost) throw ESockError("Null Remote Address");
-        bool handled = false;
-        const THandlerEvent handler = OnInvalidHost;
-        handler(handled);
-        if (!handled) throw ESockError("Null Remote Address");
-        ++retries;
-    }
-
-    RemoteAddress.family = kAddressFamilyInet;
-    RemoteAddress.port =
-        platform::Htons(static_cast<uint16_t>(Proxy.empty() ? Port : ProxyPort));
-    WaitDone = false;
-    LastNotifyOK = true;
-    if (platform::ConnectSocket(SocketHandle, RemoteAddress.address, RemoteAddress.port) != 0) {
-        std::string message;
-        CheckSocketError(platform::kWsaEWouldBlock, message);
-    }
-    TimerOn();
-    // WaitDone too: a peer that accepts and closes at once gets its connect and its close
-    // handled in one dispatch, and the close has already taken Connected back.
-    while (!Connected && !WaitDone && !TimedOut && !Canceled && LastNotifyOK) WaitTurn();
-    TimerOff();
-    if (!TimedOut && !Canceled && LastNotifyOK) return;
-
-    if (OnConnectionFailed) {
-        const TNotifyEvent handler = OnConnectionFailed;
-        handler(this);
-    }
-    if (TimedOut) throw ESockError("Connection Timed out");
-    if (Canceled) throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
 }
 
 void TSocketEngine::Disconnect() {
@@ -226,6 +168,8 @@ void TSocketEngine::RequestCloseSocket() {
         return;
     }
     SocketHandle = fd;
+    socketFamily_ = platform::kAfInet;
+    lingerZero_ = false;
     RegisterSocket(fd);
 }
 
@@ -301,7 +245,11 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 break;
             }
         } else if (message.msg == platform::kLookupDoneMessage) {
-            LookupAddress = static_cast<uint32_t>(message.wParam);
+            // Only the live lookup's message is delivered, so the handle is ours.
+            LookupAddresses = platform::TakeHostLookupAddresses(message.wParam);
+            LookupAddress = 0;
+            for (const platform::SocketAddress& a : LookupAddresses)
+                if (LookupAddress == 0) LookupAddress = platform::Ipv4Of(a);
             WaitDone = true;
         }
     });
@@ -310,6 +258,12 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
 void TSocketEngine::WaitTurn() {
     platform::Sleep(2);
     platform::ProcessMessages();
+}
+
+void TSocketEngine::SendWait() {
+    // Until the peer reads, there is nothing to do but wait: for room in the socket, or for a
+    // message (the time-out timer, a cancel, the window), never spinning.
+    platform::WaitForSocketOrMessage(SocketHandle, kIdleWaitMs, platform::SocketWait::Writable);
 }
 
 void TSocketEngine::RaiseCloseError() {
@@ -374,6 +328,7 @@ void TSocketEngine::SendBuffer(const void* data, uint16_t length) {
                 } else if (n < 0) {
                     std::string message;
                     CheckSocketError(platform::kWsaEWouldBlock, message);
+                    SendWait();
                 } else {
                     break;
                 }
@@ -499,6 +454,7 @@ void TSocketEngine::SendFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::Mode::OpenRead);
     char* const buffer = IOBuffer.get();
     const int64_t size = file.Size();
+    StallTimer stall(*this);
     while (file.Position() != size && !Canceled) {
         const int64_t chunk = file.Read(buffer, kChunkSize);
         if (chunk <= 0) break;  // the file shrank under us: nothing more to send
@@ -507,6 +463,7 @@ void TSocketEngine::SendFile(const std::string& fileName) {
         while (left > 0 && !Canceled) {
             const int n = platform::SendSocket(SocketHandle, rest, left);
             if (n > 0) {
+                stall.Stop();
                 rest += n;
                 left -= n;
                 BytesSent += n;
@@ -517,6 +474,9 @@ void TSocketEngine::SendFile(const std::string& fileName) {
             } else if (n < 0) {
                 std::string message;
                 CheckSocketError(platform::kWsaEWouldBlock, message);
+                stall.Start();
+                SendWait();
+                continue;
             }
             platform::ProcessMessages();
             if (n == 0) break;
@@ -618,18 +578,17 @@ int TSocketEngine::Accept() {
     while (!WaitDone && !Canceled) WaitTurn();
     if (Canceled) throw ESockError("Accepting Canceled");
     if (!LastNotifyOK) throw ESockError("Error creating Data Connection");
-    uint32_t address = 0;
-    uint16_t port = 0;
-    const int fd = platform::AcceptSocket(SocketHandle, &address, &port);
+    platform::SocketAddress peer;
+    const int fd = platform::AcceptSocket(SocketHandle, &peer);
     if (fd == platform::kNoSocket) {
         std::string message;
         CheckSocketError(platform::kWsaEWouldBlock, message);
         return platform::kNoSocket;
     }
     RegisterSocket(fd);
-    RemoteAddress.family = kAddressFamilyInet;
-    RemoteAddress.port = port;
-    RemoteAddress.address = address;
+    RemoteAddress.family = peer.family;
+    RemoteAddress.port = peer.port;
+    SetRemoteHost(peer);
     if (Canceled) {
         Canceled = false;
         platform::CloseSocket(fd);

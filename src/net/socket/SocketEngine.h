@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/Component.h"
 #include "framework/StringList.h"
@@ -31,11 +32,14 @@ using TOnStatus = std::function<void(TObject* Sender, const std::string& Status)
 using TOnSocketError =
     std::function<void(TObject* Sender, uint16_t ErrorNo, const std::string& Message)>;
 
-// An IPv4 socket address; port and address in network byte order.
+// The remote socket address; port and addresses in network byte order. IPv4 callers read
+// `address` (0 for an IPv6 address); an IPv6 address (family 23) is in `address6`.
 struct TRemoteAddress {
     uint16_t family = 0;
     uint16_t port = 0;
     uint32_t address = 0;
+    uint8_t address6[16] = {};
+    uint32_t scopeId = 0;  // zone of a link-local IPv6 address
 };
 
 class TSocketEngine : public TComponent {
@@ -57,7 +61,7 @@ public:
     ~TSocketEngine() override;
 
     // ---- Properties -------------------------------------------------------------------------
-    std::string Host;        // dotted IPv4 address or a name to look up
+    std::string Host;        // dotted IPv4 address, IPv6 literal without brackets, or a name
     int Port = 0;            // low 16 bits used
     std::string Proxy;       // when not empty, resolved and connected instead of Host
     int ProxyPort = 0;       // used instead of Port when Proxy is not empty
@@ -93,10 +97,15 @@ public:
     bool Connected = false;    // the connection is established
     std::string LastReply;     // the last reply line read by Transaction, line end included
     int16_t ReplyCode = 0;     // leading digits of LastReply (0 when none or out of range)
-    TRemoteAddress RemoteAddress;
+    TRemoteAddress RemoteAddress;  // the address connected to (or being tried, or resolved)
+    // Every address ResolveHost found, in the resolver's order; Connect tries them in turn.
+    std::vector<platform::SocketAddress> RemoteAddresses;
     platform::SocketServiceInfo WinsockData;  // filled only in the first instance of the process
     int SocketHandle = platform::kNoSocket;   // -1 = none
-    uint32_t LookupAddress = 0;  // address carried by the last lookup-done message (network order)
+    // The addresses the last lookup-done message carried, and the first IPv4 one of them
+    // (network order; 0 when none).
+    std::vector<platform::SocketAddress> LookupAddresses;
+    uint32_t LookupAddress = 0;
 
     std::unique_ptr<TThreadTimer> TimeOutTimer;
     std::unique_ptr<platform::MessageTarget> NotifyWindow;
@@ -105,11 +114,14 @@ public:
     static int StartupCount();
 
     // ---- Connection lifecycle ----------------------------------------------------------------
-    // Resolves Host (or Proxy), then connects to Host:Port (or Proxy:ProxyPort); returns when
-    // connected. Clears Canceled first. Raises ESockError: "Already connected"; "Host Lookup
-    // Timed Out" / "Host Lookup Canceled"; "Null Remote Address" (no address, OnInvalidHost
-    // missing, not handled, or already used once); after OnConnectionFailed: "Connection Timed
-    // out" / "Connection Canceled" / "Connection Failed"; a numbered error text from connect.
+    // Resolves Host (or Proxy), then connects to Host:Port (or Proxy:ProxyPort), trying each
+    // address found in turn until one connects (each attempt on a socket of the address's
+    // family; one time-out for them all); returns when connected. Clears Canceled first.
+    // Raises ESockError: "Already connected"; "Host Lookup Timed Out" / "Host Lookup Canceled";
+    // "Null Remote Address" (no address, OnInvalidHost missing, not handled, or already used
+    // once); after OnConnectionFailed: "Connection Timed out" / "Connection Canceled" /
+    // "Connection Failed" (the last address failed too); a numbered error text from starting
+    // the connect to the last address.
     // A failed Connect does not close the socket; Disconnect gets a fresh one.
     virtual void Connect();
     // Reports (8) "Disconnecting", then RequestCloseSocket.
@@ -118,9 +130,9 @@ public:
     void Cancel();
     // Reports (8) "Abort", then Cancel. Called by the time-out timer.
     virtual void Abort();
-    // Fills RemoteAddress.address from Proxy or Host: a dotted address directly (no lookup, no
-    // event); a name through the asynchronous lookup, waiting with the time-out, then
-    // OnHostResolved. Raises ESockError "Host Lookup Timed Out", "Host Lookup Canceled" or
+    // Fills RemoteAddresses (and RemoteAddress's address from the first) from Proxy or Host: a
+    // dotted address or an IPv6 literal directly (no lookup, no event); a name through the
+    // asynchronous lookup, waiting with the time-out, then OnHostResolved. Raises ESockError "Host Lookup Timed Out", "Host Lookup Canceled" or
     // "Host Lookup Failed".
     void ResolveHost();
     // Starts the socket service (first engine: six WinsockInfo lines) and creates the first
@@ -156,8 +168,8 @@ public:
     void GetErrorMessage(uint16_t errorNo, std::string& message);
 
     // ---- Data transfer (on an established connection) ------------------------------------------
-    // Sends `length` bytes (0: up to the first NUL, at most 65535) without dispatching
-    // messages. Reports (4) "Sending Buffer". Raises EAbortError "Socket send aborted" when
+    // Sends `length` bytes (0: up to the first NUL, at most 65535). While the socket is full
+    // it waits for room, dispatching messages, within TimeOut. Reports (4) "Sending Buffer". Raises EAbortError "Socket send aborted" when
     // Canceled was set (clearing it), ESockError on a socket error.
     void SendBuffer(const void* data, uint16_t length);
     // Sends the text up to its first NUL byte. Raises ESockError when that is longer than
@@ -176,7 +188,8 @@ public:
     // := its leading digits (0 when there are none or they do not fit 16 bits).
     virtual void Transaction(const std::string& command, std::string& reply);
     // Sends a whole file in chunks of up to 65536 bytes, counting BytesSent and firing
-    // OnPacketSent per successful send. Raises the file stream's exception when it cannot be
+    // OnPacketSent per successful send. While the socket is full it waits for room, dispatching
+    // messages; a stall longer than TimeOut ends it as a cancel. Raises the file stream's exception when it cannot be
     // opened, EAbortError "Socket send aborted" on cancel, ESockError on a socket error.
     void SendFile(const std::string& fileName);
     // Receives into a created (emptied) file until the peer closes; BytesRecvd := 0, then per
@@ -216,9 +229,17 @@ protected:
 
 private:
     void RegisterSocket(int fd);
+    // Puts a fresh socket of `family` in place of the current one (closed silently: it never
+    // connected). False, the current one kept, when none can be made.
+    bool ReplaceSocket(uint16_t family);
+    void SetRemoteHost(const platform::SocketAddress& address);
+    // After a send found the socket full: waits for room or a message.
+    void SendWait();
     void ReceiveExactly(char* into, int count);
 
     uint64_t lookupHandle_ = 0;
+    uint16_t socketFamily_ = platform::kAfInet;  // of SocketHandle
+    bool lingerZero_ = false;                    // SocketHandle resets on close (the first one)
     static int startupCount_;
 };
 

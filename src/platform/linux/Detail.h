@@ -1,16 +1,8 @@
 #pragma once
-// Hooks between the parts of the platform layer; not for use outside src/platform.
-#include <functional>
-
-#include "platform/MessageTarget.h"
+// Hooks between the parts of the Linux platform layer; not for use outside src/platform.
+#include "platform/Detail.h"
 
 namespace qvl::platform::detail {
-
-// PostMessage with a test made at delivery time, on the GUI thread: when `stillWanted` says no,
-// the message is dropped. Socket and lookup notifications use it so that one whose socket was
-// closed, or whose lookup was given up, after it was queued never arrives.
-void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam,
-                   std::function<bool()> stillWanted);
 
 // Whether an enabled read notifier already watches `fd` (so a wait needs no second one).
 bool ReadWatched(int fd);

@@ -113,7 +113,7 @@ std::vector<QSocketNotifier*>& WaitNotifiers() {
 // Watches a socket for the length of one wait.
 class WaitNotifier {
 public:
-    explicit WaitNotifier(int fd) : notifier_(fd, QSocketNotifier::Read) { WaitNotifiers().push_back(&notifier_); }
+    WaitNotifier(int fd, QSocketNotifier::Type type) : notifier_(fd, type) { WaitNotifiers().push_back(&notifier_); }
     ~WaitNotifier() { std::erase(WaitNotifiers(), &notifier_); }
     WaitNotifier(const WaitNotifier&) = delete;
     WaitNotifier& operator=(const WaitNotifier&) = delete;
@@ -212,29 +212,34 @@ void ProcessMessages() {
     FreeZombies();
 }
 
-void WaitForSocketOrMessage(int fd, int maxWaitMs) {
+void WaitForSocketOrMessage(int fd, int maxWaitMs, SocketWait what) {
     if (maxWaitMs <= 0) {
         ProcessMessages();
         return;
     }
+    const bool writable = what == SocketWait::Writable;
     if (fd >= 0) {
-        // Already readable (or closed, or failed): nothing to wait for.
-        pollfd p{fd, POLLIN, 0};
+        // Already ready (or closed, or failed): nothing to wait for.
+        pollfd p{fd, static_cast<short>(writable ? POLLOUT : POLLIN), 0};
         if (::poll(&p, 1, 0) != 0) {
             ProcessMessages();
             return;
         }
     }
     // A socket whose read event is armed wakes the loop by itself; otherwise a notifier of our
-    // own does, for the length of this wait. Anything else pending (a posted message, a timer,
-    // input) keeps processEvents from blocking at all, and the bound's timer ends the wait.
-    std::unique_ptr<WaitNotifier> readable;
-    if (fd >= 0 && !detail::ReadWatched(fd)) readable = std::make_unique<WaitNotifier>(fd);
+    // own does, for the length of this wait (always for writability, which the socket's own
+    // notifications never watch once connected). Anything else pending (a posted message, a
+    // timer, input) keeps processEvents from blocking at all, and the bound's timer ends the wait.
+    std::unique_ptr<WaitNotifier> notifier;
+    if (fd >= 0 && writable)
+        notifier = std::make_unique<WaitNotifier>(fd, QSocketNotifier::Write);
+    else if (fd >= 0 && !detail::ReadWatched(fd))
+        notifier = std::make_unique<WaitNotifier>(fd, QSocketNotifier::Read);
     WakeUp bound;
     const int timer = bound.startTimer(maxWaitMs, Qt::PreciseTimer);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (timer != 0) bound.killTimer(timer);
-    readable.reset();
+    notifier.reset();
     ProcessMessages();
 }
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -22,45 +24,11 @@ namespace {
 
 thread_local int lastError = 0;
 
-struct ErrnoMapping {
-    int err;
-    int wsa;
-};
-
-// errno values of the host and the Windows Sockets numbers with the same meaning.
-constexpr ErrnoMapping kErrnoTable[] = {
-    {EINTR, 10004},          {EBADF, 10009},          {EACCES, 10013},         {EPERM, 10013},
-    {EFAULT, 10014},         {EINVAL, 10022},         {EMFILE, 10024},         {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},    {EAGAIN, 10035},         {EINPROGRESS, 10035},    {EALREADY, 10037},
-    {ENOTSOCK, 10038},       {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},       {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},    {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},   {EAFNOSUPPORT, 10047},   {EADDRINUSE, 10048},     {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},       {ENETUNREACH, 10051},    {ENETRESET, 10052},      {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},     {ENOBUFS, 10055},        {ENOMEM, 10055},         {EISCONN, 10056},
-    {ENOTCONN, 10057},       {ESHUTDOWN, 10058},      {EPIPE, 10058},          {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},      {ECONNREFUSED, 10061},   {ELOOP, 10062},          {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},      {EHOSTUNREACH, 10065},   {ENOTEMPTY, 10066},      {EUSERS, 10068},
-    {EDQUOT, 10069},         {ESTALE, 10070},         {EREMOTE, 10071},
-};
-
-// An errno without a counterpart: above every number of the Windows Sockets table, so that its
-// text reads "Unknown Error No. ..." with the errno still recognisable in it.
-constexpr int kUnknownErrnoBase = 12000;
-
 int Fail(int err) {
     lastError = WsaErrorFromErrno(err);
     return -1;
 }
 
-// ---- service start-up -----------------------------------------------------------------------
-
-std::mutex serviceMutex;
-int serviceUsers = 0;
-bool failStartup = false;
-
-constexpr uint16_t kServiceVersion = 0x0101;  // 1.1
-constexpr int kWsaSysNotReady = 10091;
-constexpr int kWsaVerNotSupported = 10092;
 constexpr int kWsaNotInitialised = 10093;
 
 // ---- async select ---------------------------------------------------------------------------
@@ -222,7 +190,7 @@ State Probe(int fd) {
     int listening = 0;
     socklen_t length = sizeof listening;
     if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) == 0 && listening) return State::Listening;
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     length = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) return State::Connected;
     return State::Idle;
@@ -232,6 +200,13 @@ bool IsConnectOutcome(int err) {
     return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH;
 }
 
+// SocketAddress <-> the host's socket address. False for a family the host does not have.
+
+}  // namespace
+
+
+namespace {
+
 }  // namespace
 
 // ---- errors ---------------------------------------------------------------------------------
@@ -240,23 +215,18 @@ int LastSocketError() { return lastError; }
 
 void SetLastSocketError(int wsaError) { lastError = wsaError; }
 
-int WsaErrorFromErrno(int err) {
-    if (err == 0) return 0;
-    for (const auto& m : kErrnoTable)
-        if (m.err == err) return m.wsa;
-    return kUnknownErrnoBase + err;
-}
 
 // ---- service start-up -----------------------------------------------------------------------
 
-int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
-    std::lock_guard lock(serviceMutex);
-    if (failStartup) return kWsaSysNotReady;
+namespace detail {
+
+// Nothing to start on POSIX: the service is always there; what it tells of itself is ours.
+int StartSystemSockets(unsigned versionRequested, SocketServiceInfo* info) {
+    constexpr int kWsaVerNotSupported = 10092;
     if ((versionRequested & 0xFFu) < 1) return kWsaVerNotSupported;
-    ++serviceUsers;
     if (info) {
-        info->version = kServiceVersion;
-        info->highVersion = kServiceVersion;
+        info->version = 0x0101;
+        info->highVersion = 0x0101;
         info->description = "Quorvale POSIX sockets 1.1";
         info->systemStatus = "Running";
         info->maxSockets = 32767;
@@ -265,29 +235,22 @@ int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
     return 0;
 }
 
-void CleanupSockets() {
-    std::lock_guard lock(serviceMutex);
-    if (serviceUsers > 0) --serviceUsers;
-}
+void StopSystemSockets() {}
 
-int SocketServiceUsers() {
-    std::lock_guard lock(serviceMutex);
-    return serviceUsers;
-}
-
-void FailSocketStartupForTesting(bool fail) {
-    std::lock_guard lock(serviceMutex);
-    failStartup = fail;
-}
+}  // namespace detail
 
 // ---- sockets --------------------------------------------------------------------------------
 
-int CreateSocket(int protocol) {
+int CreateSocket(int protocol, uint16_t family) {
     if (SocketServiceUsers() == 0) {
         lastError = kWsaNotInitialised;
         return kNoSocket;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
+    if (family != kAfInet && family != kAfInet6) {
+        Fail(EAFNOSUPPORT);
+        return kNoSocket;
+    }
+    const int fd = ::socket(family == kAfInet6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
     if (fd < 0) {
         Fail(errno);
         return kNoSocket;
@@ -321,12 +284,11 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     return 0;
 }
 
-int ConnectSocket(int fd, uint32_t addressNet, uint16_t portNet) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = portNet;
-    address.sin_addr.s_addr = addressNet;
-    const int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+int ConnectSocket(int fd, const SocketAddress& to) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(to, &address, &length)) return Fail(EAFNOSUPPORT);
+    const int r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
     const int err = r == 0 ? 0 : errno;
     if (r == 0 || err == EINPROGRESS) {
         // Done at once or under way: either way the outcome arrives as the connect event.
@@ -380,8 +342,8 @@ int CloseSocket(int fd) {
     return 0;
 }
 
-int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
-    sockaddr_in peer{};
+int AcceptSocket(int fd, SocketAddress* peerAddress) {
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     const int err = errno;
@@ -391,17 +353,20 @@ int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
         return kNoSocket;
     }
     Fresh(accepted, State::Connected);
-    if (addressNet) *addressNet = peer.sin_addr.s_addr;
-    if (portNet) *portNet = peer.sin_port;
+    if (peerAddress) *peerAddress = detail::FromHost(reinterpret_cast<const sockaddr*>(&peer));
     return accepted;
 }
 
-int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = portNet;
-    address.sin_addr.s_addr = addressNet;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return Fail(errno);
+int ListenSocket(int fd, const SocketAddress& on, int backlog) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(on, &address, &length)) return Fail(EAFNOSUPPORT);
+    if (on.family == kAfInet6) {
+        // An IPv6 listener hears IPv6 only, as on Windows: no mapped IPv4 connections.
+        const int on6 = 1;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on6, sizeof on6);
+    }
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) return Fail(errno);
     if (::listen(fd, backlog) != 0) return Fail(errno);
     Watch& w = Known(fd);
     w.state = State::Listening;
@@ -410,15 +375,17 @@ int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
 }
 
 int LocalPortOf(int fd) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return Fail(errno);
-    return ntohs(address.sin_port);
+    return ntohs(detail::FromHost(reinterpret_cast<const sockaddr*>(&address)).port);
 }
 
 uint64_t SocketNotifierActivationsForTesting() { return notifierActivations.load(); }
 
 uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+
 
 uint16_t Htons(uint16_t port) { return htons(port); }
 

@@ -1,17 +1,9 @@
 #pragma once
-// Hooks between the parts of the platform layer; not for use outside src/platform.
-#include <functional>
-
-#include "platform/MessageTarget.h"
+// Hooks between the parts of the Windows platform layer; not for use outside src/platform.
+#include "platform/Detail.h"
 #include "platform/windows/Win32.h"
 
 namespace qvl::platform::detail {
-
-// PostMessage with a test made at delivery time, on the GUI thread: when `stillWanted` says no,
-// the message is dropped. Lookup notifications use it so that one whose lookup was given up
-// after it was queued never arrives.
-void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam,
-                   std::function<bool()> stillWanted);
 
 // The message-only window of a live target; nullptr when there is none.
 HWND TargetWindow(TargetId target);
@@ -21,9 +13,13 @@ HWND TargetWindow(TargetId target);
 // A message of a socket that was closed, or registered anew, meanwhile is dropped.
 bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s);
 
-// Whether socket `s` is registered for read and close events with a live target, so that a wait
-// is woken by its messages and needs no watch of its own.
-bool ReadWatched(int s);
+// Whether event `event` is one the owner of socket `s` asked for. Write readiness is registered
+// for every socket (to wake waits) but delivered only when asked for.
+bool EventWanted(uintptr_t s, unsigned event);
+
+// Whether socket `s` is registered with a live target for the events that end a wait of kind
+// `what`, so that the wait is woken by its messages and needs no watch of its own.
+bool Watched(int s, SocketWait what);
 
 // Removes the queued messages `msg` of window `hwnd` whose wParam is socket `s`; the others
 // are queued again in their order.

@@ -90,7 +90,8 @@ LRESULT HandleMessage(TargetObject* object, HWND hwnd, UINT msg, WPARAM wParam, 
     // Everything our own code posts comes in an envelope, so a message from the user range
     // is one the socket service posted for a registered socket.
     if (msg >= WM_USER && msg < WM_APP) {
-        if (detail::SocketEventWanted(object->id, msg, static_cast<uintptr_t>(wParam)))
+        const auto s = static_cast<uintptr_t>(wParam);
+        if (detail::SocketEventWanted(object->id, msg, s) && detail::EventWanted(s, LoWord(lParam)))
             object->Deliver(Message{msg, static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam)});
         return 0;
     }

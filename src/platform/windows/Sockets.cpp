@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -23,35 +22,7 @@ int Fail() {
     return -1;
 }
 
-struct ErrnoMapping {
-    int err;
-    int wsa;
-};
 
-// The C runtime's errno values that have a Windows Sockets counterpart.
-constexpr ErrnoMapping kErrnoTable[] = {
-    {EINTR, 10004},        {EBADF, 10009},          {EACCES, 10013},       {EPERM, 10013},
-    {EFAULT, 10014},       {EINVAL, 10022},         {EMFILE, 10024},       {ENFILE, 10024},
-    {EWOULDBLOCK, 10035},  {EAGAIN, 10035},         {EINPROGRESS, 10035},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},   {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {EOPNOTSUPP, 10045},  {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},  {ENETDOWN, 10050},     {ENETUNREACH, 10051},
-    {ENETRESET, 10052},    {ECONNABORTED, 10053},   {ECONNRESET, 10054},   {ENOBUFS, 10055},
-    {ENOMEM, 10055},       {EISCONN, 10056},        {ENOTCONN, 10057},     {EPIPE, 10058},
-    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061},   {ELOOP, 10062},        {ENAMETOOLONG, 10063},
-    {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
-};
-
-// An errno without a counterpart: above every number of the Windows Sockets table.
-constexpr int kUnknownErrnoBase = 12000;
-
-// ---- service start-up -----------------------------------------------------------------------
-
-std::mutex serviceMutex;
-int serviceUsers = 0;
-bool failStartup = false;
-
-constexpr int kWsaSysNotReady = 10091;
 constexpr int kWsaNotInitialised = 10093;
 
 // ---- async select ---------------------------------------------------------------------------
@@ -107,14 +78,6 @@ bool IsConnectOutcome(int err) {
     return err == WSAECONNREFUSED || err == WSAETIMEDOUT || err == WSAENETUNREACH || err == WSAEHOSTUNREACH;
 }
 
-sockaddr_in Address(uint32_t addressNet, uint16_t portNet) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = portNet;
-    address.sin_addr.s_addr = addressNet;
-    return address;
-}
-
 int SocketFromNative(SOCKET s) {
     // Socket handles are small numbers on every Windows version; the interface keeps them as int.
     return s == INVALID_SOCKET ? kNoSocket : static_cast<int>(s);
@@ -133,22 +96,15 @@ void SetLastSocketError(int wsaError) {
     WSASetLastError(wsaError);
 }
 
-int WsaErrorFromErrno(int err) {
-    if (err == 0) return 0;
-    for (const auto& m : kErrnoTable)
-        if (m.err == err) return m.wsa;
-    return kUnknownErrnoBase + err;
-}
 
 // ---- service start-up -----------------------------------------------------------------------
 
-int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
-    std::lock_guard lock(serviceMutex);
-    if (failStartup) return kWsaSysNotReady;
+namespace detail {
+
+int StartSystemSockets(unsigned versionRequested, SocketServiceInfo* info) {
     WSADATA data{};
     const int rc = WSAStartup(static_cast<WORD>(versionRequested), &data);
     if (rc != 0) return rc;
-    ++serviceUsers;
     if (info) {
         info->version = data.wVersion;
         info->highVersion = data.wHighVersion;
@@ -160,31 +116,22 @@ int StartupSockets(unsigned versionRequested, SocketServiceInfo* info) {
     return 0;
 }
 
-void CleanupSockets() {
-    std::lock_guard lock(serviceMutex);
-    if (serviceUsers == 0) return;
-    --serviceUsers;
-    WSACleanup();
-}
+void StopSystemSockets() { WSACleanup(); }
 
-int SocketServiceUsers() {
-    std::lock_guard lock(serviceMutex);
-    return serviceUsers;
-}
-
-void FailSocketStartupForTesting(bool fail) {
-    std::lock_guard lock(serviceMutex);
-    failStartup = fail;
-}
+}  // namespace detail
 
 // ---- sockets --------------------------------------------------------------------------------
 
-int CreateSocket(int protocol) {
+int CreateSocket(int protocol, uint16_t family) {
     if (SocketServiceUsers() == 0) {
         SetLastSocketError(kWsaNotInitialised);
         return kNoSocket;
     }
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
+    if (family != kAfInet && family != kAfInet6) {
+        SetLastSocketError(WSAEAFNOSUPPORT);
+        return kNoSocket;
+    }
+    const SOCKET s = socket(family == kAfInet6 ? AF_INET6 : AF_INET, SOCK_STREAM, protocol == IPPROTO_TCP ? IPPROTO_TCP : 0);
     if (s == INVALID_SOCKET) {
         Fail();
         return kNoSocket;
@@ -216,7 +163,9 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     }
     // The service reports connect, read (armed again by each recv), accept (by each accept)
     // and close once; a socket that is not connecting or connected has nothing to report.
-    if (WSAAsyncSelect(Native(fd), hwnd, msg, mask) != 0) return Fail();
+    // Write readiness is asked for too, though never delivered: it wakes a wait for room to
+    // send (it comes after a send that found the socket full).
+    if (WSAAsyncSelect(Native(fd), hwnd, msg, mask | FD_WRITE) != 0) return Fail();
     w.nonBlocking = true;
     w.selected = true;
     w.target = target;
@@ -226,9 +175,14 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     return 0;
 }
 
-int ConnectSocket(int fd, uint32_t addressNet, uint16_t portNet) {
-    const sockaddr_in address = Address(addressNet, portNet);
-    if (connect(Native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return 0;
+int ConnectSocket(int fd, const SocketAddress& to) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(to, &address, &length)) {
+        SetLastSocketError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    if (connect(Native(fd), reinterpret_cast<const sockaddr*>(&address), length) == 0) return 0;
     const int err = WSAGetLastError();
     if (err == WSAEWOULDBLOCK) {
         SetLastSocketError(kWsaEWouldBlock);
@@ -275,8 +229,8 @@ int CloseSocket(int fd) {
     return 0;
 }
 
-int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
-    sockaddr_in peer{};
+int AcceptSocket(int fd, SocketAddress* peerAddress) {
+    sockaddr_storage peer{};
     int length = sizeof peer;
     const SOCKET s = accept(Native(fd), reinterpret_cast<sockaddr*>(&peer), &length);
     if (s == INVALID_SOCKET) {
@@ -295,23 +249,32 @@ int AcceptSocket(int fd, uint32_t* addressNet, uint16_t* portNet) {
     u_long blocking = 0;
     ioctlsocket(s, FIONBIO, &blocking);
     Watches()[static_cast<uintptr_t>(accepted)] = Watch{};
-    if (addressNet) *addressNet = peer.sin_addr.s_addr;
-    if (portNet) *portNet = peer.sin_port;
+    if (peerAddress) *peerAddress = detail::FromHost(reinterpret_cast<const sockaddr*>(&peer));
     return accepted;
 }
 
-int ListenSocket(int fd, uint32_t addressNet, uint16_t portNet, int backlog) {
-    const sockaddr_in address = Address(addressNet, portNet);
-    if (bind(Native(fd), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return Fail();
+int ListenSocket(int fd, const SocketAddress& on, int backlog) {
+    sockaddr_storage address;
+    socklen_t length = 0;
+    if (!detail::ToHost(on, &address, &length)) {
+        SetLastSocketError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    if (on.family == kAfInet6) {
+        // An IPv6 listener hears IPv6 only (the system's default too, said out loud).
+        const DWORD only = 1;
+        setsockopt(Native(fd), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only), sizeof only);
+    }
+    if (bind(Native(fd), reinterpret_cast<const sockaddr*>(&address), length) != 0) return Fail();
     if (listen(Native(fd), backlog) != 0) return Fail();
     return 0;
 }
 
 int LocalPortOf(int fd) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int length = sizeof address;
     if (getsockname(Native(fd), reinterpret_cast<sockaddr*>(&address), &length) != 0) return Fail();
-    return ntohs(address.sin_port);
+    return ntohs(detail::FromHost(reinterpret_cast<const sockaddr*>(&address)).port);
 }
 
 uint64_t SocketNotifierActivationsForTesting() { return notifierActivations.load(); }
@@ -333,9 +296,15 @@ bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s) {
     return it != watches.end() && it->second.selected && it->second.target == target && it->second.msg == msg;
 }
 
-bool ReadWatched(int s) {
+bool EventWanted(uintptr_t s, unsigned event) {
+    const Watch* w = Find(static_cast<int>(s));
+    return w && (w->mask & event);
+}
+
+bool Watched(int s, SocketWait what) {
     const Watch* w = Find(s);
-    return w && w->selected && (w->mask & (kFdRead | kFdClose)) && TargetWindow(w->target) != nullptr;
+    if (!w || !w->selected || TargetWindow(w->target) == nullptr) return false;
+    return what == SocketWait::Writable || (w->mask & (kFdRead | kFdClose));
 }
 
 bool NonBlocking(int s) {

@@ -8,15 +8,16 @@
 namespace qvl::platform {
 namespace {
 
-// Readable, closed or failed, without waiting.
-bool ReadyNow(int s) {
-    fd_set readable, failed;
-    FD_ZERO(&readable);
+// Readable (or writable), closed or failed, without waiting.
+bool ReadyNow(int s, SocketWait what) {
+    fd_set ready, failed;
+    FD_ZERO(&ready);
     FD_ZERO(&failed);
-    FD_SET(static_cast<SOCKET>(s), &readable);
+    FD_SET(static_cast<SOCKET>(s), &ready);
     FD_SET(static_cast<SOCKET>(s), &failed);
     timeval now{0, 0};
-    return select(0, &readable, nullptr, &failed, &now) != 0;
+    const bool writable = what == SocketWait::Writable;
+    return select(0, writable ? nullptr : &ready, writable ? &ready : nullptr, &failed, &now) != 0;
 }
 
 // For the length of one wait, an event set when a socket that no target watches becomes
@@ -24,8 +25,9 @@ bool ReadyNow(int s) {
 // made so again afterwards.
 class SocketEvent {
 public:
-    explicit SocketEvent(int s) : socket_(static_cast<SOCKET>(s)), event_(WSACreateEvent()) {
-        if (event_ != WSA_INVALID_EVENT && WSAEventSelect(socket_, event_, FD_READ | FD_CLOSE) != 0) {
+    SocketEvent(int s, SocketWait what) : socket_(static_cast<SOCKET>(s)), event_(WSACreateEvent()) {
+        const long events = (what == SocketWait::Writable ? FD_WRITE : FD_READ) | FD_CLOSE;
+        if (event_ != WSA_INVALID_EVENT && WSAEventSelect(socket_, event_, events) != 0) {
             WSACloseEvent(event_);
             event_ = WSA_INVALID_EVENT;
         }
@@ -54,17 +56,18 @@ private:
 
 }  // namespace
 
-void WaitForSocketOrMessage(int fd, int maxWaitMs) {
-    if (maxWaitMs <= 0 || (fd >= 0 && ReadyNow(fd))) {
+void WaitForSocketOrMessage(int fd, int maxWaitMs, SocketWait what) {
+    if (maxWaitMs <= 0 || (fd >= 0 && ReadyNow(fd, what))) {
         ProcessMessages();
         return;
     }
     {
         // A socket registered with a target wakes the wait by its own message (its read event
-        // is armed again by the receive that found nothing); any other socket gets an event for
-        // this wait. Posted messages, timers and input end the wait too.
+        // is armed again by the receive that found nothing, its write event by the send that
+        // found no room); any other socket gets an event for this wait. Posted messages, timers
+        // and input end the wait too.
         std::unique_ptr<SocketEvent> event;
-        if (fd >= 0 && !detail::ReadWatched(fd)) event = std::make_unique<SocketEvent>(fd);
+        if (fd >= 0 && !detail::Watched(fd, what)) event = std::make_unique<SocketEvent>(fd, what);
         HANDLE handle = event && event->Valid() ? event->Handle() : nullptr;
         MsgWaitForMultipleObjectsEx(handle ? 1 : 0, handle ? &handle : nullptr, static_cast<DWORD>(maxWaitMs),
                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);

@@ -374,9 +374,10 @@ TEST(Notifications, RoutedByNumberToTheirOwnEngine) {
     EXPECT_TRUE(second.LastNotifyOK);
 
     second.WaitDone = false;
-    post(second, platform::kLookupDoneMessage, 0x0100007F, 0, 0);
-    platform::ProcessMessages();
-    EXPECT_TRUE(second.WaitDone);
+    first.WaitDone = false;
+    platform::AsyncGetHostByName(second.NotifyWindow->Id(), platform::kLookupDoneMessage, "127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&] { return second.WaitDone; }, 30000));
+    EXPECT_FALSE(first.WaitDone);
     EXPECT_EQ(second.LookupAddress, 0x0100007Fu);
     EXPECT_FALSE(first.WaitDone && first.LookupAddress == 0x0100007Fu);
 

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+
 #include <gtest/gtest.h>
 
 #include "net/socket/SocketEngine.h"
+#include "support/ProcessCpu.h"
 #include "support/PumpUntil.h"
 #include "support/TempDir.h"
 
@@ -34,6 +36,9 @@ inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
                std::chrono::steady_clock::now() - since)
         .count();
 }
+
+// Processor time this process has used so far (user + system, every thread), in seconds.
+using test::ProcessCpuSeconds;
 
 // Bytes that are not all the same and not text, so that lost, doubled or swapped pieces show.
 inline std::string PatternBytes(size_t size, uint32_t seed, bool withLineFeeds = true) {

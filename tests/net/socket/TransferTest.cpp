@@ -369,11 +369,11 @@ TEST(TimeOut, SilentPeerCostsLittleProcessorTime) {
     EXPECT_EQ(engine->ReadLn(), "\r\n");
     engine->TimeOut = 1000;
     test::TempDir dir("qvl-socket-test");
-    const double cpuBefore = test::ProcessCpuSeconds();
+    const double cpuBefore = enginetest::ProcessCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(MessageOf([&] { engine->CaptureFile(enginetest::FileIn(dir, "silent.bin")); }), "Socket send aborted");
     const double wall = static_cast<double>(enginetest::ElapsedMs(start)) / 1000.0;
-    const double cpu = test::ProcessCpuSeconds() - cpuBefore;
+    const double cpu = enginetest::ProcessCpuSeconds() - cpuBefore;
     EXPECT_GE(wall, 0.9);
     EXPECT_LT(cpu, 0.3 * wall) << "cpu " << cpu << " s over " << wall << " s";
     server.Release();
