@@ -78,6 +78,10 @@ void TForm1::FormCreate() {
     window_.AppendLog("inipath is " + inipath);
     window_.SetTitle(inipath + " Installer - Updater");
     datapath = platform::GetEnvironmentVariable("APPDATA").value_or(std::string());
+    // Without a usable APPDATA (the host does not set one) the user's application-data folder
+    // stands for it, made when missing: an empty value would put the chain directory at the
+    // root of the file system, and a missing data home would make it uncreatable.
+    if (datapath.empty()) datapath = platform::GetSpecialFolderPath(platform::kCsidlAppData).value_or(std::string());
     window_.AppendLog("datapath is " + datapath);
 
     const std::string chaindir = datapath + "\\" + inipath + "\\";
@@ -270,8 +274,11 @@ void TForm1::DownloadBlockchain() {
         window_.AppendLog("unzipping blockchain - this will take a while...");
         // The archive unpacks the chain and proposes its own location; it gets no arguments.
         // Its exit code says nothing the installer acts on, and an archive that cannot be
-        // started is not reported either: "Done." follows in every case.
-        (void)platform::ChildProcess::Run(target);
+        // started is not reported either: "Done." follows in every case. The window keeps
+        // painting and answering while it runs (a desktop offers to kill a window that does
+        // not); the run is still one step, as during a download: "Next" is refused and a close
+        // waits for its end.
+        (void)platform::ChildProcess::RunDispatching(target);
         window_.AppendLog("Done.");
     } else {
         window_.SetProgressVisible(false);

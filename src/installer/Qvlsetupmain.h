@@ -14,7 +14,7 @@
 namespace qvl {
 
 // Process-wide state and settings, initialised in this order and released in the reverse one.
-extern std::string datapath;           // the APPDATA value, set by TForm1's construction
+extern std::string datapath;           // the APPDATA value (else the data home), set by TForm1
 extern std::string probetext;          // "true" or "false" after each folder probe
 extern const std::string ticker;       // "qvl"
 extern const std::string inipath;      // "Quorvale"
@@ -62,7 +62,8 @@ public:
     // server into its place (launcher and wallet into the app directory, the version file into
     // the chain directory, the chain archive into the APPDATA folder) and does its follow-up
     // work: the two shortcuts; the version file; running the chain archive and waiting for it
-    // (the window handles no messages meanwhile). A download that did not succeed leaves the
+    // (the window's messages are dispatched meanwhile, as during a download). A download that
+    // did not succeed leaves the
     // file that was there as it was. Exceptions of a request (socket errors, aborts, time-outs,
     // EFCreateError "Cannot create file <target>") leave the task.
     void DownloadLauncher();

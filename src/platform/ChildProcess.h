@@ -1,8 +1,9 @@
 #pragma once
-// Starting a program as a child process and waiting for it to end.
+// Starting a program as a child process and waiting for it to end, either blocking or while the
+// thread's messages keep being dispatched (the window paints, timers run, input is handled).
+#include <cstdint>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace qvl::platform {
 
@@ -24,18 +25,27 @@ public:
     // Never throws.
     bool Start(const std::string& path) noexcept;
 
-    bool Running() const { return pid_ > 0; }
+    bool Running() const { return process_ != 0; }
 
     // Blocks until the started child has ended and returns its exit code; a child ended by a
     // signal gives 128 + the signal number, and one whose end the system no longer reports
     // (SIGCHLD ignored by someone) gives -1. Nothing when no child was started. Never throws.
     std::optional<int> Wait() noexcept;
 
+    // As Wait, but the thread's pending messages and events are dispatched while the child runs
+    // (repaints, timers, posted messages, input), as ProcessMessages does; in between, the
+    // thread sleeps until the child ends or something arrives. A handler that runs meanwhile
+    // must not wait on this object itself. Never throws.
+    std::optional<int> WaitDispatching() noexcept;
+
     // Start, then Wait: the exit code, or nothing when the program could not be started.
     static std::optional<int> Run(const std::string& path) noexcept;
+    // Start, then WaitDispatching.
+    static std::optional<int> RunDispatching(const std::string& path) noexcept;
 
 private:
-    pid_t pid_ = -1;
+    // The running child: its process id here, its process handle on Windows; 0 when none.
+    std::intptr_t process_ = 0;
 };
 
 }  // namespace qvl::platform

@@ -13,8 +13,8 @@ constexpr uint32_t kFileAttributeArchive = 32;
 constexpr uint32_t kFileAttributeReadOnly = 1;
 
 // The value of an environment variable, the name matched without regard to letter case;
-// nothing when it is not set. APPDATA, when the environment has no such variable, is the
-// platform's application-data folder: XDG_DATA_HOME, else $HOME/.local/share.
+// nothing when it is not set. (Where APPDATA is missing, GetSpecialFolderPath(kCsidlAppData)
+// names the folder that stands for it.)
 std::optional<std::string> GetEnvironmentVariable(const std::string& name);
 
 // Attribute bits of an existing file (32, plus 1 when it cannot be written) or folder (16);

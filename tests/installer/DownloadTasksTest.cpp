@@ -7,8 +7,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QPushButton>
 #include <filesystem>
@@ -93,12 +97,12 @@ public:
         desktop = box.Path("desktop");
         Sandbox::MakeDir(desktop);
         box.SetEnv("XDG_DESKTOP_DIR", desktop);
-        window = std::make_unique<MainWindow>();
+        MainWindow::Hooks hooks;
+        hooks.onLogLine = [this](const std::string& line) {
+            if (onLine) onLine(line);
+        };
+        window = std::make_unique<MainWindow>(std::move(hooks));
         startLines = View().LogLines().size();
-        QObject::connect(View().Memo1, &QPlainTextEdit::textChanged, View().Memo1, [this] {
-            const Lines lines = View().LogLines();
-            if (lines.size() > startLines && onLine) onLine(lines.back());
-        });
     }
 
     MainWindowView& View() const { return window->View(); }
@@ -257,6 +261,78 @@ TEST(BlockchainTask, DownloadsTheArchiveIntoAppDataAndWaitsForIt) {
     EXPECT_FALSE(barShownAtUnzip);
     EXPECT_FALSE(m.BarShown());
     EXPECT_TRUE(m.boxes.Seen().empty());
+    EXPECT_TRUE(m.errors.shown.empty());
+}
+
+// An archive that takes its time: while it runs, the window goes on dispatching (a posted event
+// is handled), its picture shows the "unzipping" line without anything forcing it, a second
+// "Next" is refused with a line, and a close waits for the run's end and then ends the program.
+TEST(BlockchainTask, TheWindowAnswersWhileTheArchiveRuns) {
+    REQUIRE_NGINX();
+    Server server;
+    server.chain = "#!/bin/sh\nsleep 3\necho ran >> \"$APPDATA/chain-ran\"\n";
+    server.nginx.WriteFile("qvlchain.exe", server.chain);
+    Machine m;
+    m.Through(server.nginx.Port());
+    m.View().show();
+    const std::string marker = m.box.AppData() + "/chain-ran";
+    const std::string unzipping = "unzipping blockchain - this will take a while...";
+    struct Seen {
+        bool handled = false, archiveRunning = false, inRun = false, lineInPicture = false;
+        bool shownAfterClose = false;
+    } seen;
+    // Looks at the window once the frame that shows the line has been put into the log; it
+    // runs from the event queue, and comes back through it until then.
+    std::function<void()> look = [&] {
+        const QTextBlock last = m.View().Memo1->document()->lastBlock().previous();
+        if (last.text() != QString::fromStdString(unzipping)) {
+            QTimer::singleShot(0, m.View().Memo1, look);
+            return;
+        }
+        seen.handled = true;
+        seen.archiveRunning = !Exists(marker);
+        seen.inRun = m.Form().RunInProgress();
+        const QImage picture = m.View().grab().toImage();
+        const QRect box = m.View().Memo1->cursorRect(QTextCursor(last));
+        const QRect line = QRect(0, box.top(), m.View().Memo1->viewport()->width(), box.height())
+                               .translated(m.View().Memo1->viewport()->mapTo(&m.View(), QPoint(0, 0)));
+        const QImage part = picture.copy(line);
+        bool text = false;
+        for (int y = 0; y < part.height() && !text; ++y)
+            for (int x = 0; x < part.width() && !text; ++x) text = part.pixel(x, y) != part.pixel(0, 0);
+        seen.lineInPicture = m.View().Memo1->viewport()->rect().contains(box) && text;
+        m.View().Button1->click();
+        m.View().close();
+        seen.shownAfterClose = m.View().isVisible();
+    };
+    m.onLine = [&](const std::string& line) {
+        if (line == unzipping) QTimer::singleShot(0, m.View().Memo1, look);
+    };
+    // The program's own message loop: it must end by itself once the run is over.
+    bool timedOut = false;
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    bound.start(60000);
+    QTimer::singleShot(0, [&] { m.Press(false, true); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(seen.handled) << "nothing was dispatched while the archive ran";
+    EXPECT_TRUE(seen.archiveRunning);
+    EXPECT_TRUE(seen.inRun);
+    EXPECT_TRUE(seen.lineInPicture);
+    EXPECT_TRUE(seen.shownAfterClose);
+    EXPECT_EQ(ReadFileBytes(marker), "ran\n") << "run exactly once";
+    const Lines lines = Collapsed(m.NewLines());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], unzipping);
+    EXPECT_EQ(lines[lines.size() - 2], "a run is already in progress - please wait.");
+    EXPECT_EQ(lines.back(), "Done.");
+    EXPECT_FALSE(m.View().isVisible());
+    EXPECT_EQ(Requests(server.nginx), Lines{Get("qvlchain.exe")});
     EXPECT_TRUE(m.errors.shown.empty());
 }
 

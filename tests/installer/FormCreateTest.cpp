@@ -2,6 +2,8 @@
 // temporary folder: what it logs, which folders it makes, and how it fails.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -157,37 +159,48 @@ TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
     EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
 }
 
-TEST(FormCreate, WithoutAppDataTheDataFolderOfThePlatformIsUsed) {
-    QVL_LINUX_ONLY("Windows always sets APPDATA");
-    Sandbox box;
-    box.SetEnv("APPDATA", std::nullopt);
-    const std::string xdg = box.Path("xdg");
-    Sandbox::MakeDir(xdg);
-    RecordingWindow window;
-    TForm1 form(window);
-    ASSERT_GE(window.log.size(), 4u);
-    EXPECT_EQ(window.log[2], "datapath is " + xdg);
-    EXPECT_EQ(window.log[3], "looking for file " + xdg + "\\Quorvale\\");
-    EXPECT_TRUE(Sandbox::IsDir(xdg + "/Quorvale"));
+// Without a usable APPDATA, unset or empty, the data home stands for it: made with its parents
+// when missing (a fresh account has no ~/.local/share), then the chain directory below it is
+// probed and made with the lines of any first run.
+TEST(FormCreate, WithoutAppDataTheDataHomeIsMadeAndUsed) {
+    QVL_LINUX_ONLY("the data home and HOME of the XDG folders");
+    for (const std::optional<std::string>& appdata : {std::optional<std::string>(), std::optional<std::string>("")}) {
+        Sandbox box;
+        box.SetEnv("APPDATA", appdata);
+        box.SetEnv("XDG_DATA_HOME", std::nullopt);
+        const std::string dataHome = box.Home() + "/.local/share";
+        ASSERT_FALSE(Sandbox::IsDir(box.Home() + "/.local"));
+        RecordingWindow window;
+        TForm1 form(window);
+        EXPECT_EQ(window.log, Join(Head(dataHome), {
+            "looking for file " + dataHome + "\\Quorvale\\", "attribs= 4294967295",
+            "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
+            "looking for file C:\\Quorvale\\", "attribs= 4294967295",
+            "C:\\Quorvale\\ app directory found is: false", "I will now create it."}))
+            << (appdata ? "empty" : "unset");
+        EXPECT_EQ(datapath, dataHome);
+        EXPECT_TRUE(Sandbox::IsDir(dataHome + "/Quorvale"));
+        EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+    }
 }
 
-// An empty APPDATA makes the chain directory "\Quorvale\", a folder at the root of the file
-// system; the folder operations are recorded rather than run, to leave the machine alone.
-TEST(FormCreate, EmptyAppDataProbesAndCreatesQuorvaleAtTheRoot) {
+// A data home that cannot be made shows as the chain directory that cannot be created, named.
+TEST(FormCreate, ADataHomeThatCannotBeMadeNamesTheChainDirectory) {
+    QVL_LINUX_ONLY("the data home of the XDG folders");
     Sandbox box;
     box.SetEnv("APPDATA", std::string());
-    std::vector<std::string> probed, created;
-    TForm1::Folders folders{
-        [&](const std::string& path) { probed.push_back(path); return platform::kInvalidFileAttributes; },
-        [&](const std::string& path) { created.push_back(path); return true; }};
+    const std::string blocked = box.Path("blocked");
+    {
+        std::FILE* f = std::fopen(blocked.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    box.SetEnv("XDG_DATA_HOME", blocked + "/share");
     RecordingWindow window;
-    TForm1 form(window, folders);
-    ASSERT_GE(window.log.size(), 4u);
-    EXPECT_EQ(window.log[2], "datapath is ");
-    EXPECT_EQ(window.log[3], "looking for file \\Quorvale\\");
-    EXPECT_EQ(probed, (Lines{"\\Quorvale\\", "C:\\Quorvale\\"}));
-    EXPECT_EQ(created, (Lines{"\\Quorvale\\", "C:\\Quorvale\\"}));
-    EXPECT_EQ(datapath, "");
+    EXPECT_THROW(TForm1 form(window), Exception);
+    ASSERT_FALSE(window.log.empty());
+    EXPECT_EQ(window.log.back(), "Cannot create " + blocked + "/share\\Quorvale\\");
+    EXPECT_FALSE(Sandbox::IsDir(box.Home() + "/Quorvale"));
 }
 
 TEST(FormCreate, FailingSocketStartUpStopsBeforeAnyLogLine) {

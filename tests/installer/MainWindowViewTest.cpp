@@ -18,6 +18,7 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "BoxWatcher.h"
 #include "Sandbox.h"
@@ -150,18 +151,46 @@ TEST(MainWindowView, LogScrollsVerticallyAndWraps) {
 
     shown.view.ClearLog();
     shown.view.AppendLog(std::string(400, 'x'));
-    QApplication::processEvents();
     EXPECT_EQ(shown.view.LogLines(), std::vector<std::string>{std::string(400, 'x')});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return memo->document()->firstBlock().text().size() == 400; }, 5000));
     EXPECT_GT(memo->document()->firstBlock().layout()->lineCount(), 1);  // wrapped, not cut
 }
+
+namespace {
+
+// Whether the log's last line on screen (its block in the document) is `text`.
+bool LastShownLineIs(const MainWindowView& v, const std::string& text) {
+    const QTextBlock last = v.Memo1->document()->lastBlock().previous();
+    return last.isValid() && last.text() == QString::fromStdString(text);
+}
+
+// The rectangle, in the window's coordinates, of the log's last line, when it is in view.
+std::optional<QRect> LastLineOnScreen(const MainWindowView& v) {
+    const QTextBlock last = v.Memo1->document()->lastBlock().previous();
+    const QRect box = v.Memo1->cursorRect(QTextCursor(last));
+    if (!v.Memo1->viewport()->rect().contains(box)) return std::nullopt;
+    QRect line(0, box.top(), v.Memo1->viewport()->width(), box.height());
+    return line.translated(v.Memo1->viewport()->mapTo(&v, QPoint(0, 0)));
+}
+
+// Whether a part of the picture holds more than one colour (text, not an empty or blank area).
+bool HoldsText(const QImage& image, const QRect& area) {
+    const QImage part = image.copy(area);
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x)
+            if (part.pixel(x, y) != part.pixel(0, 0)) return true;
+    return false;
+}
+
+}  // namespace
 
 TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
     ShownView shown;
     MainWindowView& v = shown.view;
     v.ClearLog();
     for (int i = 0; i < 5000; ++i) v.AppendLog("line " + std::to_string(i));
-    // Lines that come in quick succession are scrolled to and painted after a short pause.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return v.Memo1->textCursor().atEnd() && v.Memo1->updatesEnabled(); }, 5000));
+    // Lines that come in quick succession go into the log together at the next frame.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LastShownLineIs(v, "line 4999"); }, 5000));
     const std::vector<std::string> lines = v.LogLines();
     ASSERT_EQ(lines.size(), 5000u);
     EXPECT_EQ(lines.front(), "line 0");
@@ -171,16 +200,14 @@ TEST(MainWindowView, FiveThousandLinesAreAllKeptAndTheLastIsInView) {
     EXPECT_GT(bar->maximum(), 0);
     EXPECT_GE(bar->value(), bar->maximum() - 1);
     // The caret is behind the last line, and the last line's block is on screen.
-    QTextBlock last = v.Memo1->document()->lastBlock().previous();
-    EXPECT_EQ(last.text(), QStringLiteral("line 4999"));
-    const QRect box = v.Memo1->cursorRect(QTextCursor(last));
-    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(box)) << box.y();
+    EXPECT_TRUE(LastLineOnScreen(v).has_value());
     EXPECT_TRUE(v.Memo1->textCursor().atEnd());
 }
 
-// A download logs a line per chunk and lets the window paint after each; the log is painted
-// once per pause instead, with every line in it and the last one in view.
-TEST(MainWindowView, ABurstOfLinesIsNotPaintedLineByLine) {
+// A download logs a line per chunk and lets the window dispatch after each: the lines go into
+// the log a frame's worth at a time (one insert, one scroll), painting is never switched off,
+// and the line list is exact after every line.
+TEST(MainWindowView, ABurstOfLinesIsInsertedOncePerFrameAndListedAtOnce) {
     ShownView shown;
     MainWindowView& v = shown.view;
     struct PaintCounter : QObject {
@@ -191,19 +218,63 @@ TEST(MainWindowView, ABurstOfLinesIsNotPaintedLineByLine) {
         }
     } counter;
     v.Memo1->viewport()->installEventFilter(&counter);
+    int inserts = 0;
+    QObject::connect(v.Memo1, &QPlainTextEdit::textChanged, [&] { ++inserts; });
+    v.ClearLog();
+    inserts = 0;
     constexpr int kLines = 2000;
+    bool exact = true, painting = true;
     for (int i = 0; i < kLines; ++i) {
-        v.AppendLog("Max=131072000  file posistion=" + std::to_string(i * 65536));
+        const std::string line = "Max=131072000  file posistion=" + std::to_string(i * 65536);
+        v.AppendLog(line);
+        const std::vector<std::string> lines = v.LogLines();
+        exact = exact && lines.size() == static_cast<size_t>(i + 1) && lines.back() == line;
+        painting = painting && v.Memo1->updatesEnabled();
         QApplication::processEvents();
     }
+    EXPECT_TRUE(exact) << "the line list must hold every line as soon as it is logged";
+    EXPECT_TRUE(painting);
+    EXPECT_LT(inserts, kLines / 4) << "inserted nearly line by line";
     EXPECT_LT(counter.paints, kLines / 4) << "painted after nearly every line";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return v.Memo1->textCursor().atEnd() && v.Memo1->updatesEnabled(); }, 5000));
+    const std::string last = "Max=131072000  file posistion=" + std::to_string((kLines - 1) * 65536);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LastShownLineIs(v, last); }, 5000));
     QApplication::processEvents();
     EXPECT_GE(counter.paints, 1);
-    EXPECT_EQ(v.LogLines().back(), "Max=131072000  file posistion=" + std::to_string((kLines - 1) * 65536));
-    QTextBlock last = v.Memo1->document()->lastBlock().previous();
-    EXPECT_TRUE(v.Memo1->viewport()->rect().contains(v.Memo1->cursorRect(QTextCursor(last))));
+    EXPECT_EQ(v.LogLines().size(), static_cast<size_t>(kLines));
+    EXPECT_TRUE(LastLineOnScreen(v).has_value());
     v.Memo1->viewport()->removeEventFilter(&counter);
+}
+
+// The picture taken at once after a run logged its lines, before any frame has passed: the
+// log area holds text and its last line on screen is the last one logged.
+TEST(MainWindow, ThePictureAfterARunShowsTheLogUpToItsLastLine) {
+    Sandbox box;
+    MainWindow form1;
+    MainWindowView& v = form1.View();
+    v.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v, 5000));
+    THttpClient& client = *form1.Form().HttpClient1;
+    client.BytesTotal = 300 * 65536;
+    std::string lastLogged;
+    v.OnLogLine = [&](const std::string& line) { lastLogged = line; };
+    while (v.LogLines().size() < 300) {
+        client.BytesRecvd += 65536;
+        client.OnPacketRecvd(&client);
+    }
+    ASSERT_EQ(lastLogged, "Max=19660800  file posistion=" + std::to_string(client.BytesRecvd));
+    EXPECT_FALSE(LastShownLineIs(v, lastLogged)) << "the lines wait for the next frame";
+
+    const QImage image = v.Picture().toImage();
+    EXPECT_EQ(v.LogLines().size(), 300u);
+    EXPECT_EQ(v.LogLines().back(), lastLogged);
+    EXPECT_TRUE(LastShownLineIs(v, lastLogged));
+    const QRect logArea(v.Memo1->viewport()->mapTo(&v, QPoint(0, 0)), v.Memo1->viewport()->size());
+    EXPECT_TRUE(HoldsText(image, logArea)) << "the log area is one colour";
+    const std::optional<QRect> lastLine = LastLineOnScreen(v);
+    ASSERT_TRUE(lastLine.has_value()) << "the last line is scrolled out of view";
+    EXPECT_TRUE(HoldsText(image, *lastLine));
+    // The line above it is the one logged before (a different text), and on screen too.
+    EXPECT_TRUE(HoldsText(image, lastLine->translated(0, -lastLine->height())));
 }
 
 TEST(MainWindowView, AppendedLineAfterTypedTextStartsALineOfItsOwn) {
@@ -358,7 +429,7 @@ TEST(MainWindow, RendersToAPicture) {
     MainWindow form1;
     form1.View().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form1.View(), 5000));
-    const QImage image = form1.View().grab().toImage();
+    const QImage image = form1.View().Picture().toImage();
     EXPECT_EQ(image.size(), QSize(463, 380));
     const char* name = std::getenv("QVL_SCREENSHOT");
     const QString file = name && *name ? QString::fromLocal8Bit(name)

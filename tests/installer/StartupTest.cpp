@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -137,4 +138,47 @@ TEST(Startup, ShowsTheWindowCentredAndReturnsZeroWhenItIsClosed) {
     EXPECT_LE(std::abs(frame.center().x() - desktop.center().x()), 1);
     EXPECT_LE(std::abs(frame.center().y() - desktop.center().y()), 1);
     EXPECT_EQ(program.Form1(), nullptr);
+}
+
+// A fresh account: no ~/.local/share, and APPDATA empty or not set. The program opens its window
+// with the log of a first run, the data home made and the two folders in it and in HOME.
+TEST(Startup, AFreshAccountWithoutDataHomeGetsTheWindowAndItsFolders) {
+    for (const std::optional<std::string>& appdata : {std::optional<std::string>(""), std::optional<std::string>()}) {
+        RecordingDisplay display;
+        Sandbox box;
+        box.SetEnv("APPDATA", appdata);
+        box.SetEnv("XDG_DATA_HOME", std::nullopt);
+        const std::string dataHome = box.Home() + "/.local/share";
+        TSetupProgram program(std::vector<std::string>{"qvlsetup"});
+        bool seen = false;
+        std::vector<std::string> lines;
+        QTimer poll;
+        int turns = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            MainWindow* form1 = program.Form1();
+            if (form1 && form1->View().isVisible()) {
+                seen = true;
+                lines = form1->View().LogLines();
+                form1->View().close();
+            } else if (++turns > 1000) {
+                QApplication::quit();
+            }
+        });
+        poll.start(10);
+        EXPECT_EQ(program.Run(), 0);
+        poll.stop();
+        EXPECT_TRUE(seen) << (appdata ? "empty" : "unset");
+        EXPECT_TRUE(display.shown.empty());
+        const std::vector<std::string> firstRun{
+            "ticker is qvl", "inipath is Quorvale", "datapath is " + dataHome,
+            "looking for file " + dataHome + "\\Quorvale\\", "attribs= 4294967295",
+            "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
+            "looking for file C:\\Quorvale\\", "attribs= 4294967295",
+            "C:\\Quorvale\\ app directory found is: false", "I will now create it."};
+        // The proxy lines of the environment may follow; the first run's lines come first.
+        ASSERT_GE(lines.size(), firstRun.size());
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(firstRun.size())), firstRun);
+        EXPECT_TRUE(Sandbox::IsDir(dataHome + "/Quorvale"));
+        EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+    }
 }

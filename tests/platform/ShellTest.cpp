@@ -15,8 +15,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/ChildProcess.h"
+#include "platform/MessageTarget.h"
 #include "platform/ShellLink.h"
 #include "platform/ShellFolders.h"
 
@@ -215,6 +217,41 @@ TEST(SpecialFolders, ProgramsIsTheApplicationsFolderOfTheDataHomeCreatedWhenMiss
         EnvVar data("XDG_DATA_HOME", home / "blocked");
         EXPECT_EQ(GetSpecialFolderPath(kCsidlPrograms), std::nullopt);
     }
+}
+
+// What stands for APPDATA where the host sets none: the data home, made with its parents (0700
+// for the levels made, as XDG asks) so that the chain directory below it can be created.
+TEST(SpecialFolders, AppDataIsTheDataHomeMadeWithItsParentsWhenMissing) {
+    TempDir home;
+    EnvVar homeVar("HOME", home.Path() + "/");
+    const auto mode = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? (st.st_mode & 0777) : 0u;
+    };
+    for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/data"}) {
+        EnvVar data("XDG_DATA_HOME", ignored);
+        EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), home / ".local/share");
+        EXPECT_EQ(mode(home / ".local"), 0700u);
+        EXPECT_EQ(mode(home / ".local/share"), 0700u);
+    }
+    {
+        // An existing folder is taken as it is.
+        fs::create_directories(home / "data");
+        fs::permissions(home / "data", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+        EnvVar data("XDG_DATA_HOME", home / "data/");
+        EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), home / "data");
+        EXPECT_EQ(mode(home / "data"), 0750u);
+    }
+    {
+        // A file in the way: the path is still named, so the folder below it fails with a name.
+        WriteFile(home / "blocked", "not a folder");
+        EnvVar data("XDG_DATA_HOME", home / "blocked/share");
+        EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), home / "blocked/share");
+        EXPECT_EQ(ReadFile(home / "blocked"), "not a folder");
+    }
+    EnvVar data("XDG_DATA_HOME", nullptr);
+    EnvVar noHome("HOME", nullptr);
+    EXPECT_EQ(GetSpecialFolderPath(kCsidlAppData), std::nullopt);
 }
 
 TEST(SpecialFolders, OtherNumbersAreUnknown) {
@@ -438,7 +475,43 @@ TEST(ChildProcess, IgnoredChildSignalDoesNotHangTheWait) {
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &old), 0);
     const auto code = ChildProcess::Run(dir / "quick");
+    const auto dispatched = ChildProcess::RunDispatching(dir / "quick");
     ::sigaction(SIGCHLD, &old, nullptr);
     // The system reaped the child itself; the wait still ends and says the code is unknown.
     EXPECT_EQ(code, -1);
+    EXPECT_EQ(dispatched, -1);
+}
+
+// The child ends only once a timer of this thread has let it go, so the wait must deliver timer
+// events; a message posted before the wait is delivered during it too. (Should the wait not
+// dispatch, the child gives up after about 30 s with 9 instead of hanging the test.)
+TEST(ChildProcess, WaitingDispatchesMessagesAndTimersWhileTheChildRuns) {
+    TempDir dir;
+    const std::string release = dir / "release";
+    EnvVar releaseVar("QVL_TEST_RELEASE", release);
+    WriteFile(dir / "held",
+              "#!/bin/sh\ni=0\nwhile [ ! -e \"$QVL_TEST_RELEASE\" ]; do\n"
+              "  i=$((i + 1)); [ $i -gt 1500 ] && exit 9\n  sleep 0.02\ndone\nexit 7\n",
+              fs::perms::owner_all);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(dir / "held"));
+    std::vector<std::string> seen;
+    MessageTarget target([&](const Message& m) {
+        if (m.msg == kTimerMessage) {
+            if (!fs::exists(release)) WriteFile(release, "go");
+            seen.push_back("timer");
+        } else {
+            seen.push_back(fs::exists(release) ? "message after release" : "message");
+        }
+    });
+    ASSERT_TRUE(target.SetTimer(1, 20));
+    PostMessage(target.Id(), 1024, 0, 0);
+    EXPECT_EQ(child.WaitDispatching(), 7);
+    target.KillTimer(1);
+    EXPECT_FALSE(child.Running());
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "message");
+    EXPECT_EQ(seen[1], "timer");
+    EXPECT_EQ(child.WaitDispatching(), std::nullopt);
+    EXPECT_EQ(ChildProcess::RunDispatching(dir / "missing"), std::nullopt);
 }

@@ -43,7 +43,8 @@ void MainWindow::Show() { view_->show(); }
 void MainWindow::PressNext() { view_->Button1->click(); }
 
 bool MainWindow::SavePicture(const std::string& file) {
-    return view_->grab().save(QString::fromLocal8Bit(file.data(), static_cast<qsizetype>(file.size())), "PNG");
+    // Picture() puts the lines that wait for the log's next frame into it first.
+    return view_->Picture().save(QString::fromLocal8Bit(file.data(), static_cast<qsizetype>(file.size())), "PNG");
 }
 
 void MainWindow::Close() { view_->close(); }

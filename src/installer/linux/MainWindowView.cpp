@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -99,17 +100,10 @@ MainWindowView::MainWindowView() {
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setTabChangesFocus(true);
     Memo1->setPlainText(QStringLiteral("waiting..."));
-    logPaintPause_ = new QTimer(this);
-    logPaintPause_->setSingleShot(true);
-    logPaintPause_->setInterval(kLogPaintIntervalMs);
-    connect(logPaintPause_, &QTimer::timeout, this, [this] {
-        Application::Swallowed([this] {
-            if (Memo1->updatesEnabled()) return;
-            ShowLogEnd();
-            Memo1->setUpdatesEnabled(true);  // paints the lines that came meanwhile
-            logPaintPause_->start();
-        });
-    });
+    logFrame_ = new QTimer(this);
+    logFrame_->setSingleShot(true);
+    logFrame_->setInterval(kLogFrameMs);
+    connect(logFrame_, &QTimer::timeout, this, [this] { Application::Swallowed([this] { FlushLog(); }); });
 
     Panel1 = MakePanel(this);
     Label1 = MakeLabel(Panel1, "Please make your selections and click 'next'", OpenSans(19), QRect(1, 1, 461, 26));
@@ -157,6 +151,8 @@ void MainWindowView::LayOut() {
 
 void MainWindowView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The first frame shows what start-up logged, not an empty log.
+    FlushLog();
     // The frame is known only once the window exists; centre the whole window then, once.
     if (!centred_) {
         centred_ = true;
@@ -191,28 +187,40 @@ void MainWindowView::CloseIfRequested() {
     if (closeRequested_) close();
 }
 
-void MainWindowView::ClearLog() { Memo1->clear(); }
+void MainWindowView::ClearLog() {
+    logFrame_->stop();
+    queuedLines_.clear();
+    Memo1->clear();
+}
 
+// A download logs a line for every chunk of up to 64 KiB, and the receive loop dispatches the
+// window's events after each: inserting, laying out and scrolling to every line on its own
+// would cost several times the download. The line is queued and goes in with the others of
+// its frame; the --log file gets it at once.
 void MainWindowView::AppendLog(const std::string& text) {
-    QTextCursor cursor(Memo1->document());
-    cursor.movePosition(QTextCursor::End);
+    queuedLines_ += QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    queuedLines_ += QLatin1Char('\n');
+    if (!logFrame_->isActive()) logFrame_->start();
+    if (OnLogLine) OnLogLine(text);
+}
+
+void MainWindowView::FlushLog() {
+    logFrame_->stop();
+    if (queuedLines_.isEmpty()) return;
+    QString insert;
+    insert.swap(queuedLines_);
     // A last line without its line break (typed by the user) is ended first, so that the text
     // always becomes a line of its own.
-    QString insert = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-    insert += QLatin1Char('\n');
     if (!Memo1->document()->lastBlock().text().isEmpty()) insert.prepend(QLatin1Char('\n'));
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
     cursor.insertText(insert);
-    // A download logs a line for every chunk of up to 64 KiB, and the receive loop lets the
-    // window paint after each: painting the log, and laying out its last line to scroll to it,
-    // every time would cost several times the download. The text goes in at once; the log is
-    // scrolled to its end and painted at most once per pause.
-    if (logPaintPause_->isActive()) {
-        Memo1->setUpdatesEnabled(false);
-    } else {
-        ShowLogEnd();
-        logPaintPause_->start();
-    }
-    if (OnLogLine) OnLogLine(text);
+    ShowLogEnd();
+}
+
+QPixmap MainWindowView::Picture() {
+    FlushLog();
+    return grab();
 }
 
 void MainWindowView::ShowLogEnd() {
@@ -223,7 +231,12 @@ void MainWindowView::ShowLogEnd() {
 }
 
 std::vector<std::string> MainWindowView::LogLines() const {
-    QStringList lines = Memo1->toPlainText().split(QLatin1Char('\n'));
+    QString text = Memo1->toPlainText();
+    if (!queuedLines_.isEmpty()) {
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
+        text += queuedLines_;
+    }
+    QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
     std::vector<std::string> out;
     out.reserve(static_cast<size_t>(lines.size()));

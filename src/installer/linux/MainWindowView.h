@@ -12,6 +12,7 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QPixmap;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -46,8 +47,13 @@ public:
     bool IsBlockchainTicked() override;
     int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 
-    // The log's lines, without the empty line after the last line break.
+    // The log's lines, without the empty line after the last line break; lines still waiting
+    // for the next frame included.
     std::vector<std::string> LogLines() const;
+    // Puts the lines that wait for the next frame into the log now, and scrolls to its end.
+    void FlushLog();
+    // The window's picture as the user sees it: queued log lines are in it.
+    QPixmap Picture();
 
     // While this says so, a request to close the window (the title bar's button, the window
     // manager) is remembered instead of carried out: a run goes on to its end with the window
@@ -56,7 +62,7 @@ public:
     bool CloseRequested() const { return closeRequested_; }
     void CloseIfRequested();
 
-    // When set, AppendLog hands it each line after adding it to the log (the --log file).
+    // When set, AppendLog hands it each line at once (the --log file), before the line is shown.
     std::function<void(const std::string& line)> OnLogLine;
     // When set, ShowMessageBox calls it instead of showing a box and returns its answer (an
     // unattended run, which has nobody to press "OK").
@@ -85,9 +91,12 @@ private:
     void ShowLogEnd();
     void CentreOnDesktop();
 
-    // The log is painted at most once per this many milliseconds while lines keep coming.
-    static constexpr int kLogPaintIntervalMs = 40;
-    QTimer* logPaintPause_ = nullptr;
+    // Appended lines wait at most this long (a frame at 60 Hz) and go into the log together:
+    // one insert and one scroll per frame, however many lines a download logs meanwhile.
+    static constexpr int kLogFrameMs = 16;
+    QTimer* logFrame_ = nullptr;
+    // The lines waiting for the frame, each ended by a line break.
+    QString queuedLines_;
     bool centred_ = false;
     bool closeRequested_ = false;
 };

@@ -4,10 +4,12 @@
 #include <csignal>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "framework/HostPath.h"
+#include "platform/MessageTarget.h"
 
 extern char** environ;
 
@@ -46,13 +48,46 @@ private:
     bool ok_ = false;
 };
 
+int ExitCode(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+// A descriptor that becomes readable when the process ends (Linux 5.3 on); closed on every path.
+class ProcessDescriptor {
+public:
+    explicit ProcessDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+        fd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+        (void)pid;
+#endif
+    }
+    ProcessDescriptor(const ProcessDescriptor&) = delete;
+    ProcessDescriptor& operator=(const ProcessDescriptor&) = delete;
+    ~ProcessDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// How long one wait for the child lasts at most before its end is asked for again: long with a
+// process descriptor (which wakes the wait itself; the bound only covers a child reaped behind
+// our back), short without one (a kernel before 5.3), where only the bound notices the end.
+constexpr int kWaitBoundWithDescriptorMs = 1000;
+constexpr int kWaitBoundWithoutDescriptorMs = 50;
+
 }  // namespace
 
 ChildProcess::~ChildProcess() { Wait(); }
 
 bool ChildProcess::Start(const std::string& path) noexcept {
     try {
-        if (pid_ > 0) return false;
+        if (process_ != 0) return false;
         std::string host = HostPath(path);
         struct stat st {};
         if (host.empty() || ::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -62,12 +97,12 @@ bool ChildProcess::Start(const std::string& path) noexcept {
         SpawnAttributes attributes;
         if (!attributes.ResetSignals()) return false;
         char* argv[] = {host.data(), nullptr};
-        pid_t pid = -1;
+        pid_t pid = 0;
         // glibc reports a failed exec (ENOENT, EACCES, ENOEXEC) as posix_spawn's result, and
         // does not fall back to running the file with /bin/sh, so "not a program" is an error
         // here rather than a child that exits with 127.
         if (::posix_spawn(&pid, host.c_str(), nullptr, attributes.Get(), argv, environ) != 0) return false;
-        pid_ = pid;
+        process_ = pid;
         return true;
     } catch (...) {
         return false;
@@ -75,23 +110,55 @@ bool ChildProcess::Start(const std::string& path) noexcept {
 }
 
 std::optional<int> ChildProcess::Wait() noexcept {
-    if (pid_ <= 0) return std::nullopt;
+    if (process_ == 0) return std::nullopt;
+    const auto pid = static_cast<pid_t>(process_);
     int status = 0;
     pid_t r;
     do {
-        r = ::waitpid(pid_, &status, 0);
+        r = ::waitpid(pid, &status, 0);
     } while (r < 0 && errno == EINTR);
-    pid_ = -1;
+    process_ = 0;
     if (r < 0) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return ExitCode(status);
+}
+
+std::optional<int> ChildProcess::WaitDispatching() noexcept {
+    if (process_ == 0) return std::nullopt;
+    const auto pid = static_cast<pid_t>(process_);
+    try {
+        const ProcessDescriptor descriptor(pid);
+        const int bound = descriptor.Get() >= 0 ? kWaitBoundWithDescriptorMs : kWaitBoundWithoutDescriptorMs;
+        for (;;) {
+            int status = 0;
+            const pid_t r = ::waitpid(pid, &status, WNOHANG);
+            if (r == pid) {
+                process_ = 0;
+                return ExitCode(status);
+            }
+            if (r < 0 && errno != EINTR) {
+                process_ = 0;
+                return -1;
+            }
+            // Sleeps until the child ends (its descriptor turns readable), a message or event
+            // arrives, or the bound passes; then dispatches what is pending.
+            WaitForSocketOrMessage(descriptor.Get(), bound);
+        }
+    } catch (...) {
+        // Only the wait's own bookkeeping can fail (memory); the child is still ours to reap.
+        return Wait();
+    }
 }
 
 std::optional<int> ChildProcess::Run(const std::string& path) noexcept {
     ChildProcess child;
     if (!child.Start(path)) return std::nullopt;
     return child.Wait();
+}
+
+std::optional<int> ChildProcess::RunDispatching(const std::string& path) noexcept {
+    ChildProcess child;
+    if (!child.Start(path)) return std::nullopt;
+    return child.WaitDispatching();
 }
 
 }  // namespace qvl::platform

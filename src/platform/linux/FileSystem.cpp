@@ -22,20 +22,6 @@ bool SameIgnoringCase(const char* a, size_t aLength, const std::string& b) {
     return true;
 }
 
-std::optional<std::string> NonEmpty(const char* value) {
-    if (!value || !*value) return std::nullopt;
-    return std::string(value);
-}
-
-// Where the platform keeps per-user application data: the XDG data home.
-std::optional<std::string> ApplicationDataFolder() {
-    if (auto dataHome = NonEmpty(std::getenv("XDG_DATA_HOME")); dataHome && (*dataHome)[0] == '/') return dataHome;
-    auto home = NonEmpty(std::getenv("HOME"));
-    if (!home) return std::nullopt;
-    while (home->size() > 1 && home->back() == '/') home->pop_back();
-    return *home + "/.local/share";
-}
-
 }  // namespace
 
 std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
@@ -47,7 +33,6 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
         if (equals && SameIgnoringCase(*entry, static_cast<size_t>(equals - *entry), name))
             return std::string(equals + 1);
     }
-    if (SameIgnoringCase("APPDATA", 7, name)) return ApplicationDataFolder();
     return std::nullopt;
 }
 

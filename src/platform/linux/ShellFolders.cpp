@@ -60,6 +60,25 @@ std::optional<std::string> ApplicationsFolder() {
     return path;
 }
 
+std::optional<std::string> NonEmpty(const char* value) {
+    if (!value || !*value) return std::nullopt;
+    return std::string(value);
+}
+
+// The XDG data home; a relative XDG_DATA_HOME is invalid and ignored.
+std::optional<std::string> ApplicationDataFolder() {
+    std::optional<std::string> path = NonEmpty(std::getenv("XDG_DATA_HOME"));
+    if (!path || (*path)[0] != '/') {
+        path = NonEmpty(std::getenv("HOME"));
+        if (!path || (*path)[0] != '/') return std::nullopt;
+        while (!path->empty() && path->back() == '/') path->pop_back();
+        *path += "/.local/share";
+    }
+    *path = WithoutTrailingSlash(*path);
+    (void)MakePath(*path);  // a failure shows when the caller makes its folder below it
+    return path;
+}
+
 }  // namespace
 
 std::optional<std::string> GetSpecialFolderPath(int csidl) noexcept {
@@ -67,6 +86,7 @@ std::optional<std::string> GetSpecialFolderPath(int csidl) noexcept {
         switch (csidl) {
         case kCsidlDesktopDirectory: return DesktopFolder();
         case kCsidlPrograms: return ApplicationsFolder();
+        case kCsidlAppData: return ApplicationDataFolder();
         default: return std::nullopt;
         }
     } catch (...) {

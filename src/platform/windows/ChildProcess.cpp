@@ -2,21 +2,28 @@
 
 #include <vector>
 
+#include "platform/MessageTarget.h"
 #include "platform/windows/Win32.h"
 
 namespace qvl::platform {
 namespace {
 
-// The process handle is kept in the pid field of the shared interface: a handle is what
-// Windows waits on, and it fits there on both pointer sizes.
-HANDLE HandleOf(pid_t pid) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(pid)); }
+HANDLE HandleOf(std::intptr_t process) { return reinterpret_cast<HANDLE>(process); }
+
+// The exit code of an ended child, and its handle closed; -1 when the system cannot say.
+int Reap(HANDLE process) {
+    DWORD code = 0;
+    const bool known = GetExitCodeProcess(process, &code) != FALSE;
+    CloseHandle(process);
+    return known ? static_cast<int>(code) : -1;
+}
 
 }  // namespace
 
 ChildProcess::~ChildProcess() { Wait(); }
 
 bool ChildProcess::Start(const std::string& path) noexcept {
-    if (pid_ > 0 || path.empty()) return false;
+    if (process_ != 0 || path.empty()) return false;
     // The short form has no blanks, so the path is a command line as it stands.
     std::vector<char> shortPath(MAX_PATH + 1);
     DWORD n = GetShortPathNameA(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
@@ -31,25 +38,46 @@ bool ChildProcess::Start(const std::string& path) noexcept {
     if (!CreateProcessA(nullptr, shortPath.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return false;
     CloseHandle(info.hThread);
-    pid_ = static_cast<pid_t>(reinterpret_cast<intptr_t>(info.hProcess));
+    process_ = reinterpret_cast<std::intptr_t>(info.hProcess);
     return true;
 }
 
 std::optional<int> ChildProcess::Wait() noexcept {
-    if (pid_ <= 0) return std::nullopt;
-    const HANDLE process = HandleOf(pid_);
-    pid_ = -1;
-    DWORD code = 0;
-    const bool ended = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    if (!ended) return -1;
-    return static_cast<int>(code);
+    if (process_ == 0) return std::nullopt;
+    const HANDLE process = HandleOf(process_);
+    process_ = 0;
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
+        CloseHandle(process);
+        return -1;
+    }
+    return Reap(process);
+}
+
+std::optional<int> ChildProcess::WaitDispatching() noexcept {
+    if (process_ == 0) return std::nullopt;
+    const HANDLE process = HandleOf(process_);
+    for (;;) {
+        // Sleeps until the child ends or anything arrives for the thread (a paint, a timer,
+        // input, a posted message); then dispatches what is pending.
+        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0) break;
+        if (woke == WAIT_FAILED) return Wait();
+        ProcessMessages();
+    }
+    process_ = 0;
+    return Reap(process);
 }
 
 std::optional<int> ChildProcess::Run(const std::string& path) noexcept {
     ChildProcess child;
     if (!child.Start(path)) return std::nullopt;
     return child.Wait();
+}
+
+std::optional<int> ChildProcess::RunDispatching(const std::string& path) noexcept {
+    ChildProcess child;
+    if (!child.Start(path)) return std::nullopt;
+    return child.WaitDispatching();
 }
 
 }  // namespace qvl::platform

@@ -7,7 +7,7 @@
 namespace qvl::platform {
 
 std::optional<std::string> GetSpecialFolderPath(int csidl) noexcept {
-    if (csidl != kCsidlDesktopDirectory && csidl != kCsidlPrograms) return std::nullopt;
+    if (csidl != kCsidlDesktopDirectory && csidl != kCsidlPrograms && csidl != kCsidlAppData) return std::nullopt;
     LPITEMIDLIST list = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list) return std::nullopt;
     char path[MAX_PATH] = {};
