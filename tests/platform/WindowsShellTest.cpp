@@ -11,6 +11,7 @@
 #include <shobjidl.h>
 
 #include "platform/ChildProcess.h"
+#include "platform/MessageTarget.h"
 #include "platform/ShellFolders.h"
 #include "platform/ShellLink.h"
 #include "support/TempDir.h"
@@ -52,8 +53,8 @@ LinkReadBack ReadLink(const std::string& fileName) {
 
 }  // namespace
 
-TEST(SpecialFolders, DesktopAndProgramsAreFoldersAndOthersAreNothing) {
-    for (int csidl : {kCsidlDesktopDirectory, kCsidlPrograms}) {
+TEST(SpecialFolders, DesktopProgramsAndAppDataAreFoldersAndOthersAreNothing) {
+    for (int csidl : {kCsidlDesktopDirectory, kCsidlPrograms, kCsidlAppData}) {
         const auto folder = GetSpecialFolderPath(csidl);
         ASSERT_TRUE(folder.has_value()) << csidl;
         EXPECT_NE(folder->back(), '\\') << *folder;
@@ -113,6 +114,13 @@ TEST(ChildProcess, RunsAProgramOnAPathWithBlanksAndGivesItsExitCode) {
     EXPECT_EQ(child.Wait(), 7);
     EXPECT_FALSE(child.Running());
     EXPECT_EQ(child.Wait(), std::nullopt);
+
+    // Waiting while messages are dispatched: a message posted meanwhile is handled.
+    int handled = 0;
+    MessageTarget target([&](const Message&) { ++handled; });
+    PostMessage(target.Id(), 1200, 0, 0);
+    EXPECT_EQ(ChildProcess::RunDispatching(program.string()), 7);
+    EXPECT_EQ(handled, 1);
 
     EXPECT_EQ(ChildProcess::Run((dir / "missing.exe").string()), std::nullopt);
     dir.WriteFile("not a program.exe", "just text");

@@ -5,6 +5,7 @@
 #include "Win32Headers.h"
 #else
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

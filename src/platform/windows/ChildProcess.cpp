@@ -10,12 +10,13 @@ namespace {
 
 HANDLE HandleOf(std::intptr_t process) { return reinterpret_cast<HANDLE>(process); }
 
-// The exit code of an ended child, and its handle closed; -1 when the system cannot say.
-int Reap(HANDLE process) {
+// The exit code of an ended process, and its handle closed.
+std::optional<int> Collect(HANDLE process) {
     DWORD code = 0;
-    const bool known = GetExitCodeProcess(process, &code) != FALSE;
+    const bool known = GetExitCodeProcess(process, &code);
     CloseHandle(process);
-    return known ? static_cast<int>(code) : -1;
+    if (!known) return -1;
+    return static_cast<int>(code);
 }
 
 }  // namespace
@@ -50,22 +51,26 @@ std::optional<int> ChildProcess::Wait() noexcept {
         CloseHandle(process);
         return -1;
     }
-    return Reap(process);
+    return Collect(process);
 }
 
 std::optional<int> ChildProcess::WaitDispatching() noexcept {
     if (process_ == 0) return std::nullopt;
     const HANDLE process = HandleOf(process_);
+    process_ = 0;
+    // What is already pending is handled first, whether or not the child is quick.
+    ProcessMessages();
     for (;;) {
-        // Sleeps until the child ends or anything arrives for the thread (a paint, a timer,
-        // input, a posted message); then dispatches what is pending.
+        // Asleep until the child ends or a message arrives; the messages are dispatched and
+        // the wait goes on.
         const DWORD woke = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0) break;
-        if (woke == WAIT_FAILED) return Wait();
+        if (woke == WAIT_OBJECT_0) return Collect(process);
+        if (woke != WAIT_OBJECT_0 + 1) {
+            CloseHandle(process);
+            return -1;
+        }
         ProcessMessages();
     }
-    process_ = 0;
-    return Reap(process);
 }
 
 std::optional<int> ChildProcess::Run(const std::string& path) noexcept {

@@ -14,8 +14,13 @@ HWND TargetWindow(TargetId target);
 bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s);
 
 // Whether event `event` is one the owner of socket `s` asked for. Write readiness is registered
-// for every socket (to wake waits) but delivered only when asked for.
+// during a wait for room to send (to wake it), but delivered only when asked for.
 bool EventWanted(uintptr_t s, unsigned event);
+
+// Adds the write event to a registered socket's registration for the length of a wait for room
+// to send (on), or takes it away again (off). Registered for good, it would cost every
+// notification of the socket dearly on some implementations of the service.
+void WatchWrites(int s, bool on);
 
 // Whether socket `s` is registered with a live target for the events that end a wait of kind
 // `what`, so that the wait is woken by its messages and needs no watch of its own.

@@ -163,9 +163,7 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     }
     // The service reports connect, read (armed again by each recv), accept (by each accept)
     // and close once; a socket that is not connecting or connected has nothing to report.
-    // Write readiness is asked for too, though never delivered: it wakes a wait for room to
-    // send (it comes after a send that found the socket full).
-    if (WSAAsyncSelect(Native(fd), hwnd, msg, mask | FD_WRITE) != 0) return Fail();
+    if (WSAAsyncSelect(Native(fd), hwnd, msg, mask) != 0) return Fail();
     w.nonBlocking = true;
     w.selected = true;
     w.target = target;
@@ -305,6 +303,13 @@ bool Watched(int s, SocketWait what) {
     const Watch* w = Find(s);
     if (!w || !w->selected || TargetWindow(w->target) == nullptr) return false;
     return what == SocketWait::Writable || (w->mask & (kFdRead | kFdClose));
+}
+
+void WatchWrites(int s, bool on) {
+    const Watch* w = Find(s);
+    if (!w || !w->selected || !w->hwnd) return;
+    // Registering again keeps what is queued; only the write event is added or taken away.
+    WSAAsyncSelect(Native(s), w->hwnd, w->msg, w->mask | (on ? FD_WRITE : 0));
 }
 
 bool NonBlocking(int s) {

@@ -67,10 +67,14 @@ void WaitForSocketOrMessage(int fd, int maxWaitMs, SocketWait what) {
         // found no room); any other socket gets an event for this wait. Posted messages, timers
         // and input end the wait too.
         std::unique_ptr<SocketEvent> event;
-        if (fd >= 0 && !detail::Watched(fd, what)) event = std::make_unique<SocketEvent>(fd, what);
+        const bool watched = fd >= 0 && detail::Watched(fd, what);
+        if (fd >= 0 && !watched) event = std::make_unique<SocketEvent>(fd, what);
+        const bool writes = watched && what == SocketWait::Writable;
+        if (writes) detail::WatchWrites(fd, true);
         HANDLE handle = event && event->Valid() ? event->Handle() : nullptr;
         MsgWaitForMultipleObjectsEx(handle ? 1 : 0, handle ? &handle : nullptr, static_cast<DWORD>(maxWaitMs),
                                     QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (writes) detail::WatchWrites(fd, false);
     }
     // The socket's watch is gone before any handler runs, so a handler that closes it leaves
     // nothing behind.
