@@ -17,10 +17,13 @@ int TStringList::Add(const std::string& line) {
         lines_.push_back(line);
         return Count() - 1;
     }
-    auto at = std::upper_bound(lines_.begin(), lines_.end(), line);
+    auto at = std::upper_bound(lines_.begin(), lines_.end(), line,
+                               [this](const std::string& a, const std::string& b) { return CompareLines(a, b) < 0; });
     at = lines_.insert(at, line);
     return static_cast<int>(at - lines_.begin());
 }
+
+int TStringList::CompareLines(const std::string& a, const std::string& b) const { return a.compare(b); }
 
 void TStringList::Put(int index, const std::string& line) {
     if (sorted_) throw EStringListError("Operation not allowed on sorted list");
@@ -76,7 +79,9 @@ void TStringList::SetText(const std::string& text) {
 }
 
 void TStringList::SetSorted(bool sorted) {
-    if (sorted && !sorted_) std::sort(lines_.begin(), lines_.end());
+    if (sorted && !sorted_)
+        std::stable_sort(lines_.begin(), lines_.end(),
+                         [this](const std::string& a, const std::string& b) { return CompareLines(a, b) < 0; });
     sorted_ = sorted;
 }
 

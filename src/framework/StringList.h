@@ -34,8 +34,13 @@ public:
     void SetText(const std::string& text);
 
     bool Sorted() const { return sorted_; }
-    // Switching sorting on sorts the lines (byte order).
+    // Switching sorting on sorts the lines (by CompareLines).
     void SetSorted(bool sorted);
+
+protected:
+    // The order of a sorted list: negative, zero or positive like strcmp. Byte order here; a
+    // list that searches by another order sorts by that one too.
+    virtual int CompareLines(const std::string& a, const std::string& b) const;
 
 private:
     void CheckIndex(int index, bool allowEnd = false) const;

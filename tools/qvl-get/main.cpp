@@ -1,6 +1,7 @@
 // qvl-get [options] URL: one command of the system's HTTP client, from the command line.
 // Exit status: 0 when the reply counted as success, 22 when it was a failure status (400 and
-// above), 1 when the command raised (the message goes to stderr), 2 for a bad command line.
+// above), 1 when the command raised (the message goes to stderr), 2 for a bad command line
+// (a URL the client cannot fetch included).
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "framework/Exception.h"
 #include "framework/FileStream.h"
 #include "net/http/HttpClient.h"
+#include "net/http/Url.h"
 #include "net/http/UrlEncoder.h"
 #include "platform/AppInstance.h"
 #include "platform/StandardOutput.h"
@@ -35,7 +37,8 @@ const char* const kUsage =
     "  --user USER:PASSWORD  Basic authorization\n"
     "  --header-file FILE    write the reply header to FILE\n"
     "  --timeout MS          time-out of each wait, and of the whole body, in milliseconds\n"
-    "  --trace               print the events and the reply status lines to standard error\n";
+    "  --trace               print the events and the reply status lines to standard error\n"
+    "  --version             print the version and exit\n";
 
 struct Options {
     std::string url;
@@ -66,6 +69,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
         if (a == "-h" || a == "--help") {
             std::cout << kUsage;
             std::exit(0);
+        } else if (a == "--version") {
+            std::cout << "qvl-get " << QVL_VERSION << "\n";
+            std::exit(0);
         } else if (a == "-o") o.output = value();
         else if (a == "-X") o.method = value();
         else if (a == "-d") o.data = value();
@@ -90,6 +96,20 @@ Options ParseArguments(const std::vector<std::string>& args) {
     for (const char* m : kMethods) known = known || o.method == m;
     if (!known) UsageError("unknown method " + o.method);
     if (!o.proxy.empty() && o.proxy.rfind(':') == std::string::npos) UsageError("--proxy needs HOST:PORT");
+    if (!o.user.empty() && o.user.find(':') == std::string::npos) UsageError("--user needs USER:PASSWORD");
+    // Data that no request would carry is a mistake on the command line, not something to drop.
+    const bool sendsBody = o.method == "POST" || o.method == "PUT" || o.method == "PATCH" ||
+                           o.method == "TRACE" || o.method == "NONE";
+    const bool takesValue = o.method == "COPY" || o.method == "MOVE" || o.method == "LINK" || o.method == "UNLINK";
+    if (o.data && !sendsBody && !takesValue) UsageError("-d: a " + o.method + " request sends no data");
+    if (!o.dataFile.empty() && !sendsBody) UsageError("--data-file: a " + o.method + " request sends no body");
+    try {
+        qvl::SplitUrl(o.url);
+    } catch (const qvl::Exception& e) {
+        // The usage is not what is wrong here: the message says what is.
+        std::cerr << "qvl-get: " << e.Message() << "\n";
+        std::exit(2);
+    }
     return o;
 }
 
@@ -138,6 +158,8 @@ std::string CmdName(qvl::CmdType cmd) {
     const std::string word = qvl::THttpClient::MethodWord(cmd);
     return cmd == qvl::CmdNoMethod ? "NONE" : word.substr(0, word.size() - 1);
 }
+
+void RunMethod(qvl::THttpClient& client, const Options& o, const std::string& data);
 
 int Run(const Options& o) {
     using namespace qvl;
@@ -231,6 +253,20 @@ int Run(const Options& o) {
         client.OnStatus = [&](TObject*, const std::string& text) { std::cerr << "* " << text << "\n"; };
     }
 
+    try {
+        RunMethod(client, o, data);
+    } catch (const EAbortError& e) {
+        // The engine's time-out ends a transfer as an abort; say what happened.
+        if (client.TimedOut)
+            throw Exception("timed out after " + std::to_string(o.timeout) + " ms (" + e.Message() + ")");
+        throw;
+    }
+
+    if (bodyTemp) CopyFileToStdout(bodyTemp->Path());
+    return outcome == Outcome::Success ? 0 : outcome == Outcome::Failure ? 22 : 1;
+}
+
+void RunMethod(qvl::THttpClient& client, const Options& o, const std::string& data) {
     const std::string& m = o.method;
     if (m == "GET") client.Get(o.url);
     else if (m == "HEAD") client.Head(o.url);
@@ -245,9 +281,6 @@ int Run(const Options& o) {
     else if (m == "LINK") client.Link(o.url, data);
     else if (m == "UNLINK") client.Unlink(o.url, data);
     else client.SendWithoutMethod(o.url, data);
-
-    if (bodyTemp) CopyFileToStdout(bodyTemp->Path());
-    return outcome == Outcome::Success ? 0 : outcome == Outcome::Failure ? 22 : 1;
 }
 
 }  // namespace
@@ -261,8 +294,8 @@ int main(int argc, char** argv) {
     // The client's waits dispatch the message queue, which needs the application object.
     qvl::platform::AppInstance app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
+    const Options options = ParseArguments(args);
     try {
-        const Options options = ParseArguments(args);
         return Run(options);
     } catch (const std::exception& e) {
         std::cerr << "qvl-get: " << e.what() << "\n";

@@ -91,16 +91,22 @@ int TExStringList::IndexOfHeader(const std::string& name) const {
         }
         return -1;
     }
-    int low = 0, high = Count() - 1;
-    while (low <= high) {
+    // The first line whose name is not below `name`; it is the header's line when it has
+    // that name.
+    int low = 0, high = Count();
+    while (low < high) {
         const int probe = low + (high - low) / 2;
         bool hasColon = false;
-        const int c = CompareHeaderNames(HeaderName(Get(probe), hasColon), name);
-        if (c == 0) return probe;
-        if (c < 0) low = probe + 1;
-        else high = probe - 1;
+        if (CompareHeaderNames(HeaderName(Get(probe), hasColon), name) < 0) low = probe + 1;
+        else high = probe;
     }
-    return -1;
+    bool hasColon = false;
+    return low < Count() && CompareHeaderNames(HeaderName(Get(low), hasColon), name) == 0 ? low : -1;
+}
+
+int TExStringList::CompareLines(const std::string& a, const std::string& b) const {
+    bool colonA = false, colonB = false;
+    return CompareHeaderNames(HeaderName(a, colonA), HeaderName(b, colonB));
 }
 
 void TExStringList::SetHeader(const std::string& name, const std::string& value) {

@@ -13,7 +13,9 @@ public:
     // Index of a line whose header name (the text before its first colon) equals `name`,
     // compared by the user's locale with case ignored; -1 when there is none.
     // Unsorted: the first such line; lines without a colon are skipped.
-    // Sorted: a binary search in which a line without a colon has the empty name.
+    // Sorted: a binary search for the first line of that name, in which a line without a
+    // colon has the empty name. A sorted list is ordered by the same comparison of names
+    // (lines of one name keep the order they came in), so the search finds what is there.
     int IndexOfHeader(const std::string& name) const;
 
     // Sets header `name` to "name: value": the first line of that header is replaced in place,
@@ -21,6 +23,9 @@ public:
     // header (nothing happens when it is absent). On a sorted list, setting a value raises
     // EStringListError "Operation not allowed on sorted list" and leaves the list unchanged.
     void SetHeader(const std::string& name, const std::string& value);
+
+protected:
+    int CompareLines(const std::string& a, const std::string& b) const override;
 };
 
 // Compares two header names by the current locale (LC_COLLATE, LC_CTYPE), ignoring case.

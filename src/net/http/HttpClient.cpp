@@ -6,17 +6,18 @@
 #include "framework/Application.h"
 #include "framework/FileStream.h"
 #include "framework/MemoryStream.h"
+#include "net/http/BodyFraming.h"
 #include "net/http/UUProcessor.h"
+#include "net/http/Url.h"
 #include "net/http/UrlEncoder.h"
 
 namespace qvl {
 
 namespace {
 
-// Values taken from reply header lines are cut to this many bytes.
-constexpr size_t kMaxHeaderValue = 256;
-// The request path is cut to this many bytes.
-constexpr size_t kMaxRequestPath = 256;
+// The whole reply header (interim replies included) may take this many bytes; each line is
+// bounded by the engine's line limit already.
+constexpr int64_t kMaxReplyHeader = 1048576;
 
 // The n-th field (from 1) of `text` cut at every `sep`; a missing field is empty.
 std::string Field(const std::string& text, char sep, int n) {
@@ -30,25 +31,9 @@ std::string Field(const std::string& text, char sep, int n) {
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// Position of the n-th occurrence (from 1) of `c`, or npos.
-size_t NthPosition(const std::string& text, char c, int n) {
-    size_t at = std::string::npos;
-    for (int i = 0; i < n; ++i) {
-        at = text.find(c, at == std::string::npos ? 0 : at + 1);
-        if (at == std::string::npos) return at;
-    }
-    return at;
-}
-
 std::string Lower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
 
@@ -101,8 +86,8 @@ int StatusCode(const std::string& lineWithEnd) {
 }
 
 // The value of a Content-Length line: decimal digits between optional blanks, at most the
-// largest 64-bit count. Anything else (a sign, garbage, a number too big) is a bad reply: taking
-// a prefix or a wrapped value would make the progress and the length check lie.
+// largest 64-bit count; -1 for anything else (a sign, garbage, a number too big): taking a
+// prefix or a wrapped value would make the progress and the length check lie.
 int64_t ContentLength(const std::string& value) {
     size_t b = 0, e = value.size();
     while (b < e && (value[b] == ' ' || value[b] == '\t')) ++b;
@@ -117,8 +102,25 @@ int64_t ContentLength(const std::string& value) {
         }
         n = n * 10 + (c - '0');
     }
-    if (!ok) throw ESockError("Invalid Content-Length in reply: " + Quoted(value));
-    return n;
+    return ok ? n : -1;
+}
+
+bool HasLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+std::string Trimmed(const std::string& text) {
+    size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    return text.substr(b, e - b);
+}
+
+// Transfer-Encoding: the body is chunked when chunked is the last coding applied (RFC 9112
+// section 6.3); any other coding runs to the close.
+bool EndsChunked(const std::string& value) {
+    const size_t comma = value.rfind(',');
+    return Lower(Trimmed(comma == std::string::npos ? value : value.substr(comma + 1))) == "chunked";
 }
 
 }  // namespace
@@ -230,22 +232,34 @@ void THttpClient::Abort() {
 
 void THttpClient::RunCommand() {
     for (int pass = 1;; ++pass) {
+        if (pass == 1) asGet_ = false;
         ParseURL();
+        // Credentials were given for the place the command was sent to, not for wherever a
+        // redirect leads.
+        if (pass == 1) {
+            authHost_ = Lower(Host);
+            authPort_ = Port;
+        }
         BuildHeader();
         if (OnAboutToSend) OnAboutToSend(this);
+        bool follow = false;
         try {
             Connect();
             SendRequest();
             ReplyCode = 0;
             ReadResponseHeader();
+            std::string target;
+            follow = RedirectTarget(target);
             CaptureBody();
             if (ReplyCode < 300) {
                 if (OnSuccess) OnSuccess(CurrentCmd);
                 StatusMessage(2, "Transaction Completed");
-            } else if (ReplyCode >= 400) {
+            } else if (follow) {
+                RequestURL = target;
+            } else {
+                // A failure status, and a redirection that names nowhere to go (or a 304 to a
+                // request that asked for no condition): never fetch something else instead.
                 if (OnFailure) OnFailure(CurrentCmd);
-            } else if (ReplyCode <= 302) {
-                RequestURL = LocationValue;
             }
         } catch (...) {
             // The connection is closed whatever happened; the first failure is the one reported.
@@ -254,68 +268,61 @@ void THttpClient::RunCommand() {
         }
         Disconnect();
 
-        const bool redirected = ReplyCode >= 300 && ReplyCode <= 399;
-        if (redirected) {
+        if (follow) {
             bool Handled = false;
-            if (!SetCookieValue.empty()) HeaderInfo->Cookie = SetCookieValue;
+            CarryCookie();
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
-            if (RequestURL.find('/') == std::string::npos)
-                RequestURL = "http://" + Host + "/" + RequestURL;
+            // RFC 9110 section 15.4.4: 303 is answered with a GET (a HEAD stays a HEAD).
+            if (ReplyCode == 303 && CurrentCmd != CmdHead) asGet_ = true;
         }
         if (ReplyCode == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
-        if (!(ReplyCode >= 300 && ReplyCode <= 399)) return;
-        // A server that keeps redirecting (to itself, or with a status that keeps the URL)
-        // would hold the command forever.
+        if (!follow) return;
+        // A server that keeps redirecting (to itself, or round a circle) would hold the
+        // command forever.
         if (pass >= kMaxPasses)
             throw Exception("Too many redirects: still redirected after " +
                             std::to_string(kMaxPasses) + " passes");
     }
 }
 
+bool THttpClient::RedirectTarget(std::string& target) const {
+    switch (ReplyCode) {
+        case 300: case 301: case 302: case 303: case 307: case 308: break;
+        default: return false;
+    }
+    // A Location with a line break or NUL is no place to go, and would break every later
+    // request it reached.
+    if (Trimmed(LocationValue).empty() || HasLineBreakOrNul(LocationValue)) return false;
+    target = ResolveReference("http://" + AuthorityOf(Host, Port) + RequestPath, Trimmed(LocationValue));
+    return true;
+}
+
+void THttpClient::CarryCookie() {
+    // A cookie with a line break or NUL would inject header lines into the next request; the
+    // next pass runs without it.
+    if (SetCookieValue.empty() || HasLineBreakOrNul(SetCookieValue)) return;
+    HeaderInfo->Cookie = SetCookieValue;
+    carriedCookie_ = SetCookieValue;
+    cookieHost_ = Lower(Host);
+}
+
+CmdType THttpClient::PassCmd() const { return asGet_ ? CmdGet : CurrentCmd; }
+
 void THttpClient::ParseURL() {
     if (RequestURL.empty()) throw Exception("Empty URL");
+    // A refused URL leaves Host and Port as they were.
+    const TUrlParts parts = SplitUrl(RequestURL);
     if (Port == 0) Port = 80;
-
-    const bool hasDoubleSlash = RequestURL.find("//") != std::string::npos;
-    if (hasDoubleSlash) {
-        const size_t third = NthPosition(RequestURL, '/', 3);
-        RequestPath = third == std::string::npos ? std::string()
-                                                 : RequestURL.substr(third, kMaxRequestPath);
-    } else {
-        const size_t first = RequestURL.find('/');
-        RequestPath = first == std::string::npos ? std::string()
-                                                 : RequestURL.substr(first, kMaxRequestPath);
-    }
-
-    const size_t colon = RequestURL.find(':');
-    if (colon != std::string::npos) {
-        const std::string scheme = Lower(RequestURL.substr(0, colon));
-        if (scheme == "gopher") Port = 70;
-        else if (scheme == "ftp") Port = 21;
-        else if (scheme == "https") throw Exception("HTTP Secure Socket is not supported");
-        else Port = 80;
-    }
-
-    std::string hostPart;
-    if (hasDoubleSlash) hostPart = Field(RequestURL, '/', 3);
-    else if (RequestURL[0] == '/') hostPart.clear();
-    else hostPart = Field(RequestURL, '/', 1);
-
-    if (hostPart.find(':') != std::string::npos) {
-        Port = StrToInt(Field(hostPart, ':', 2));
-        hostPart = Field(hostPart, ':', 1);
-    }
-    if (!hostPart.empty()) Host = hostPart;
-
-    if (RequestPath.empty()) {
-        RequestPath = "/";
-        RequestURL += "/";
-    }
+    // A URL that names no port ("host/a", "/a") keeps the one in use.
+    if (parts.port != 0) Port = parts.port;
+    if (parts.hasHost) Host = parts.host;
+    RequestPath = EncodeTarget(parts.target);
+    if (parts.target.empty() || parts.target[0] != '/') RequestURL.insert(parts.authorityEnd, "/");
 }
 
 bool THttpClient::HasBody() const {
-    switch (CurrentCmd) {
+    switch (PassCmd()) {
         case CmdPost:
         case CmdPut:
         case CmdPatch:
@@ -353,31 +360,40 @@ std::string THttpClient::CredentialsToken() const {
 void THttpClient::BuildHeader() {
     TExStringList& h = *RequestHeaders;
     h.Clear();
-    h.Add(MethodWord(CurrentCmd) + (Proxy.empty() ? RequestPath : RequestURL) + " HTTP/1.0");
+    const CmdType cmd = PassCmd();
+    // Host carries the port when it is not 80 and brackets for an IPv6 literal (RFC 9112
+    // section 3.2); a proxy is always asked for the absolute URL.
+    const std::string authority = AuthorityOf(Host, Port);
+    const std::string target = Proxy.empty() || Host.empty() ? RequestPath : "http://" + authority + RequestPath;
+    h.Add(MethodWord(cmd) + target + " HTTP/1.0");
     if (!Proxy.empty()) {
         h.Add("Proxy-Connection: Keep-Alive");
-        h.Add("Host: " + Host);
+        h.Add("Host: " + authority);
     }
-    h.SetHeader("Host", Host);
+    h.SetHeader("Host", Host.empty() ? std::string() : authority);
     h.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
     h.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
     if (!HeaderInfo->LocalMailAddress.empty()) h.SetHeader("User-Agent", HeaderInfo->LocalMailAddress);
     if (!HeaderInfo->LocalProgram.empty()) h.SetHeader("From", HeaderInfo->LocalProgram);
-    if (!HeaderInfo->Cookie.empty()) h.SetHeader("Cookie", HeaderInfo->Cookie);
+    // A cookie a redirect carried goes back only to the host that set it.
+    const bool carried = !carriedCookie_.empty() && HeaderInfo->Cookie == carriedCookie_;
+    if (!HeaderInfo->Cookie.empty() && (!carried || Lower(Host) == cookieHost_))
+        h.SetHeader("Cookie", HeaderInfo->Cookie);
     if (!HeaderInfo->Referer.empty()) h.SetHeader("Referer", HeaderInfo->Referer);
-    if (!HeaderInfo->UserId.empty() && !HeaderInfo->Password.empty())
+    const bool atOrigin = authHost_.empty() || (Lower(Host) == authHost_ && Port == authPort_);
+    if (!HeaderInfo->UserId.empty() && !HeaderInfo->Password.empty() && atOrigin)
         h.SetHeader("Authorization", "Basic " + CredentialsToken());
     h.Add("Content-type: application/x-www-form-urlencoded");
-    if (CurrentCmd == CmdCopy || CurrentCmd == CmdMove) h.Add("URI-header: " + TargetURI);
-    if (CurrentCmd == CmdLink || CurrentCmd == CmdUnlink) h.Add("Link: " + TargetURI);
+    if (cmd == CmdCopy || cmd == CmdMove) h.Add("URI-header: " + TargetURI);
+    if (cmd == CmdLink || cmd == CmdUnlink) h.Add("Link: " + TargetURI);
     if (HasBody()) h.Add("Content-Length: " + std::to_string(BodyLength()));
 
-    // A line break inside a value (from the URL, HeaderInfo, or a cookie or location a server
-    // sent) would end its line early and let the rest pass as header lines or as a request of
-    // its own; a NUL byte would cut the request short, since Write stops at it.
+    // A line break inside a value (from HeaderInfo or TargetURI) would end its line early and
+    // let the rest pass as header lines or as a request of its own; a NUL byte would cut the
+    // request short, since Write stops at it.
     for (int i = 0; i < h.Count(); ++i) {
         const std::string& line = h.Get(i);
-        if (line.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) continue;
+        if (!HasLineBreakOrNul(line)) continue;
         const std::string what = i == 0 ? std::string("Request line") : "Request header '" + Field(line, ':', 1) + "'";
         throw Exception(what + " holds a line break or NUL byte");
     }
@@ -415,6 +431,9 @@ void THttpClient::ReadResponseHeader() {
     ContentLengthSeen = false;
     SetCookieValue.clear();
     LocationValue.clear();
+    chunked_ = false;
+    std::string badLength;
+    bool lengthBad = false, encoded = false;
 
     std::unique_ptr<TFileStream> headerFile;
     if (OutputFileMode) headerFile = std::make_unique<TFileStream>(Header, TFileStream::Mode::Create);
@@ -423,44 +442,109 @@ void THttpClient::ReadResponseHeader() {
         if (headerFile) headerFile->WriteBuffer(line.data(), static_cast<int64_t>(line.size()));
         else Header += line;
     };
+    int64_t headerBytes = 0;
+    auto readLine = [&](std::string& line) {
+        ReadLn(line);
+        headerBytes += static_cast<int64_t>(line.size());
+        if (headerBytes > kMaxReplyHeader)
+            throw ESockError("Reply header too long: more than " + std::to_string(kMaxReplyHeader) + " bytes");
+    };
 
     std::string line;
-    ReadLn(line);
-    LastReply = line;
-    // A peer that closes without a word, or answers with something that is not HTTP, has not
-    // delivered what was asked for; treating that as status 0 would report success.
-    if (line.empty()) throw ESockError("Connection closed without a reply");
-    const int code = StatusCode(line);
-    if (code < 0) throw ESockError("Invalid reply status line: " + Quoted(WithoutLineEnd(line)));
-    ReplyCode = static_cast<int16_t>(code);
+    for (;;) {
+        readLine(line);
+        LastReply = line;
+        // A peer that closes without a word, or answers with something that is not HTTP, has
+        // not delivered what was asked for; treating that as status 0 would report success.
+        if (line.empty()) throw ESockError("Connection closed without a reply");
+        const int code = StatusCode(line);
+        if (code < 0) throw ESockError("Invalid reply status line: " + Quoted(WithoutLineEnd(line)));
+        ReplyCode = static_cast<int16_t>(code);
+        if (code >= 200) break;
+        // An interim reply (100 Continue, 102 Processing, ...) comes before the real one: its
+        // header lines are read and dropped.
+        for (;;) {
+            readLine(line);
+            if (line.empty()) throw ESockError("Connection closed in the reply header");
+            if (line == "\n" || line == "\r\n") break;
+        }
+    }
     keep(line);
 
     for (;;) {
-        ReadLn(line);
+        readLine(line);
         // ReadLn gives an empty text (unlike a blank line, which keeps its line end) when the
         // peer closed: a header cut off there is an incomplete reply, not the end of the header.
         if (line.empty()) throw ESockError("Connection closed in the reply header");
-        const std::string name = Field(Upper(line), ' ', 1);
-        if (name == "SET-COOKIE:") SetCookieValue = WithoutLineEnd(line.substr(12)).substr(0, kMaxHeaderValue);
-        if (name == "LOCATION:") LocationValue = WithoutLineEnd(line.substr(10)).substr(0, kMaxHeaderValue);
-        if (name == "CONTENT-LENGTH:") {
-            BytesTotal = ContentLength(WithoutLineEnd(line.substr(16)));
-            ContentLengthSeen = true;
-        }
         keep(line);
         if (line == "\n" || line == "\r\n") break;
+        // "Name: value", the name in any case and the blanks round the value optional
+        // (RFC 9112 section 5).
+        const std::string text = WithoutLineEnd(line);
+        const size_t colon = text.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string name = Lower(text.substr(0, colon));
+        const std::string value = Trimmed(text.substr(colon + 1));
+        if (name == "set-cookie") SetCookieValue = value;
+        else if (name == "location") LocationValue = value;
+        else if (name == "transfer-encoding") {
+            encoded = true;
+            chunked_ = EndsChunked(value);
+        } else if (name == "content-length") {
+            const int64_t length = ContentLength(value);
+            if (length < 0) {
+                lengthBad = true;
+                badLength = value;
+            } else {
+                BytesTotal = length;
+                ContentLengthSeen = true;
+            }
+        }
     }
     if (headerFile) headerFile->Close();
+    // A transfer coding frames the body itself; a Content-Length beside it means nothing
+    // (RFC 9112 section 6.3).
+    if (encoded) {
+        BytesTotal = 0;
+        ContentLengthSeen = false;
+        lengthBad = false;
+    }
+    if (lengthBad) {
+        ContentLengthSeen = false;
+        BytesTotal = 0;
+        // A body kept as a success must have a length to check; a failure still reaches
+        // OnFailure, its body read to the close.
+        if (ReplyCode < 300) throw ESockError("Invalid Content-Length in reply: " + Quoted(badLength));
+    }
 }
 
 void THttpClient::CaptureBody() {
-    if (InputFileMode) CaptureFile(Body);
-    else CaptureString(Body, -1);
+    // These replies never carry a body, whatever their header says.
+    const bool noBody = PassCmd() == CmdHead || ReplyCode == 204 || ReplyCode == 304;
+    std::unique_ptr<TCaptureFraming> framing;
+    TLengthFraming* length = nullptr;
+    TChunkedFraming* chunks = nullptr;
+    if (noBody) {
+        framing = std::make_unique<TLengthFraming>(0);
+    } else if (chunked_) {
+        auto f = std::make_unique<TChunkedFraming>();
+        chunks = f.get();
+        framing = std::move(f);
+    } else if (ContentLengthSeen) {
+        auto f = std::make_unique<TLengthFraming>(BytesTotal);
+        length = f.get();
+        framing = std::move(f);
+    }
+    if (InputFileMode) CaptureFile(Body, framing.get());
+    else CaptureString(Body, -1, framing.get());
 
-    // These replies never carry a body, whatever their Content-Length says.
-    const bool noBody = CurrentCmd == CmdHead || (ReplyCode >= 100 && ReplyCode <= 199) ||
-                        ReplyCode == 204 || ReplyCode == 304;
-    if (ContentLengthSeen && !noBody && BytesRecvd < BytesTotal)
+    // Only a body kept as a success must be whole; a failure or a redirection is reported as
+    // what it is.
+    if (ReplyCode >= 300) return;
+    if (chunks && !chunks->Complete())
+        throw ESockError(!chunks->Error().empty() ? chunks->Error()
+                                                  : std::string("Chunked reply body ended before its last chunk"));
+    if (length && !length->Complete())
         throw ESockError("Reply body too short: " + std::to_string(BytesRecvd) + " of " +
                          std::to_string(BytesTotal) + " bytes received");
 }

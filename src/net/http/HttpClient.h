@@ -3,19 +3,29 @@
 // synchronous call that, pass after pass: splits the URL (ParseURL), composes the request
 // (BuildHeader), fires OnAboutToSend, connects, sends the request, reads the reply header and
 // captures the body (into the file named by Body, or into Body itself), reports the outcome
-// (OnSuccess / OnFailure), disconnects, and follows a redirection (300 to 399) with another pass.
+// (OnSuccess / OnFailure), disconnects, and follows a redirection with another pass.
 // While it waits the engine keeps the message queue running, so events arrive inside the call.
 //
+// Replies are read the way real servers send them (RFC 9112): interim 1xx replies are skipped;
+// the body ends at its Content-Length (nothing beyond it is read or kept, and the peer's close
+// is not awaited), or at the last chunk of a chunked body (decoded), or else at the close; a
+// 204, a 304 and the reply to a HEAD have no body. Redirections (RFC 9110): 300, 301, 302,
+// 307, 308 are followed with the same method, 303 with a GET (a HEAD stays a HEAD), to the
+// Location resolved against the current URL (RFC 3986); any other 3xx, or one without a usable
+// Location, is a failure. Credentials go only to the origin of the command's first URL; a
+// cookie a redirect carried goes only to the host that set it.
+//
 // HTTP outcomes are events; everything else leaves the command as an exception:
-//   - Exception "Empty URL", "HTTP Secure Socket is not supported", EConvertError for a bad
-//     port text, a request line or header line that would hold a CR, LF or NUL byte (from
-//     the URL, HeaderInfo, TargetURI, or a cookie or location a redirect carried) (before
+//   - Exception "Empty URL", "HTTP Secure Socket is not supported", and for a URL that is not
+//     an http URL with a host and a port from 1 to 65535 (see SplitUrl), or a request header
+//     line that would hold a CR, LF or NUL byte (from HeaderInfo or TargetURI) (before
 //     connecting);
 //   - EFOpenError for an upload file that cannot be opened (before connecting);
 //   - ESockError from the engine (connection, transfer, aborts and time-outs as EAbortError or
 //     the engine's time-out messages), and for a reply that is not HTTP: no status line, a bad
-//     status line, a header cut off by the peer's close, a bad Content-Length, a body shorter
-//     than its Content-Length;
+//     status line, a header cut off by the peer's close or over 1 MiB; and, for a success
+//     status only, a bad Content-Length, a body shorter than its Content-Length, a malformed
+//     or unfinished chunked body;
 //   - EFCreateError when the Header or Body file cannot be created;
 //   - Exception when a command has been redirected kMaxPasses times and is redirected again.
 // From the connect on, the connection is closed before the exception reaches the caller.
@@ -87,22 +97,24 @@ public:
     TNotifyEvent OnAboutToSend;
     // Status below 300, inside the pass (before it disconnects). Do not start a command here.
     TResultEvent OnSuccess;
-    // Status 400 and above, inside the pass (before it disconnects). Do not start a command here.
+    // Status 400 and above, or a redirection that is not followed (see above), inside the pass
+    // (before it disconnects). Do not start a command here.
     TResultEvent OnFailure;
-    // Status 300 to 399, after disconnecting; Handled = true ends the command there.
+    // A redirection about to be followed (RequestURL already holds where to), after
+    // disconnecting; Handled = true ends the command there.
     THandlerEvent OnRedirect;
     // Status 401, after OnFailure and after disconnecting. The command then ends; a handler may
     // set HeaderInfo's credentials and issue the command again.
     TNotifyEvent OnAuthenticationNeeded;
 
     // ---- State of the running (or last) command ---------------------------------------------
-    std::string RequestPath;     // path sent in the request line when no proxy is used
+    std::string RequestPath;     // percent-encoded path and query of the request line
     std::unique_ptr<TExStringList> RequestHeaders;  // request line and header lines
-    std::string LocationValue;   // Location of the last reply (at most 256 bytes)
-    std::string SetCookieValue;  // last Set-Cookie of the last reply (at most 256 bytes)
+    std::string LocationValue;   // Location of the last reply
+    std::string SetCookieValue;  // last Set-Cookie of the last reply
     std::string SendData;        // data text, or with OutputFileMode the upload file's name
     std::string TargetURI;       // second argument of Copy, Move, Link, Unlink
-    std::string RequestURL;      // URL of the running command; the redirect target once followed
+    std::string RequestURL;      // URL of the running command; the absolute redirect target once followed
     CmdType CurrentCmd = CmdGet;
     // The last reply announced a Content-Length (BytesTotal holds it; BytesTotal is 0 without
     // one). ReadResponseHeader also keeps the reply's status line, with its line end, in the
@@ -136,14 +148,18 @@ public:
     // ---- The steps of a pass (called by RunCommand; public so they can be tested alone) -------
     // Runs passes until a reply is not a redirection or OnRedirect handles one.
     virtual void RunCommand();
-    // Splits RequestURL into Host, Port and RequestPath; "/" is appended to a URL without path.
+    // Splits RequestURL into Host (an IPv6 literal without its brackets), Port and RequestPath
+    // (encoded); "/" is inserted into a URL without path. A URL without a port keeps Port when
+    // it has no scheme either ("host/a", "/a"); a "/a" URL keeps Host. Raises Exception for a
+    // URL it cannot use, leaving Host and Port as they were.
     virtual void ParseURL();
     // Composes the request line and header lines into RequestHeaders. Raises Exception when a
     // line would hold a CR, LF or NUL byte.
     virtual void BuildHeader();
-    // Reads the status line and header lines into Header (text or file) and sets ReplyCode,
-    // BytesTotal, LocationValue and SetCookieValue. Raises ESockError when the reply is not
-    // HTTP or the peer closes before the blank line that ends the header.
+    // Reads the final status line and its header lines into Header (text or file), skipping
+    // interim replies, and sets ReplyCode, BytesTotal, LocationValue and SetCookieValue. Raises
+    // ESockError when the reply is not HTTP, the peer closes before the blank line that ends
+    // the header, the header passes 1 MiB, or a success carries a bad Content-Length.
     virtual void ReadResponseHeader();
     // Sends RequestHeaders, the blank line and, for the commands with a body, the body.
     virtual void SendRequest();
@@ -154,11 +170,24 @@ public:
 
 private:
     void StartCommand(CmdType cmd, const std::string& URL);
+    // The command this pass sends: a GET after a 303 (RFC 9110), else CurrentCmd.
+    CmdType PassCmd() const;
+    // For a redirection the cycle follows (300, 301, 302, 303, 307, 308 with a usable
+    // Location): true, and the absolute URL it leads to.
+    bool RedirectTarget(std::string& target) const;
+    void CarryCookie();
     bool HasBody() const;
     int64_t BodyLength() const;
     std::string CredentialsToken() const;
     void CaptureBody();
     void SendBodyText();
+
+    bool asGet_ = false;     // a 303 turned the command into a GET
+    bool chunked_ = false;   // the last reply's body is chunked
+    std::string authHost_;   // origin of the command's first URL: where credentials may go
+    int authPort_ = 0;
+    std::string carriedCookie_;  // the cookie a redirect carried, and the host that set it
+    std::string cookieHost_;
 };
 
 }  // namespace qvl

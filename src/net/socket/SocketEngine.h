@@ -18,6 +18,7 @@
 
 #include "framework/Component.h"
 #include "framework/StringList.h"
+#include "net/socket/CaptureFraming.h"
 #include "net/socket/SockError.h"
 #include "net/socket/ThreadTimer.h"
 #include "platform/MessageTarget.h"
@@ -199,10 +200,13 @@ public:
     // EAbortError "Socket send aborted" on cancel/time-out, ESockError on a socket error, also
     // when the peer's close was a reset (CloseErrorNo): a reset is never the end of the data.
     // The file keeps what was written.
-    void CaptureFile(const std::string& fileName);
+    // With a framing, each receive takes at most what it wants, only the bytes it keeps are
+    // stored and counted (OnPacketRecvd fires for a receive that kept some), and the capture
+    // ends as soon as it wants nothing more, without waiting for the peer's close.
+    void CaptureFile(const std::string& fileName, TCaptureFraming* framing = nullptr);
     // As CaptureFile into `text` (emptied first); stops before a recv once the length reached
     // maxLength (-1 = no limit; chunks are appended whole). EAbortError "Socket capture aborted".
-    void CaptureString(std::string& text, int maxLength);
+    void CaptureString(std::string& text, int maxLength, TCaptureFraming* framing = nullptr);
     // Reports (8) "Data Available"; true when at least one byte is pending, unread.
     bool DataAvailable();
     // On a listening SocketHandle: waits (2 ms turns) for the accept notification, accepts, and
@@ -224,8 +228,10 @@ protected:
     void RaiseCloseError();
     // The receive loop of both captures: hands every chunk to `store`, counts it and fires
     // OnPacketRecvd, until the peer closes, the socket is found not connected, `full()` says
-    // enough, or Canceled is set. The caller arms the timer and reports the abort.
-    void CaptureChunks(const std::function<bool()>& full, const std::function<void(const char*, int)>& store);
+    // enough, the framing wants no more, or Canceled is set. The caller arms the timer and
+    // reports the abort.
+    void CaptureChunks(const std::function<bool()>& full, const std::function<void(const char*, int)>& store,
+                       TCaptureFraming* framing);
 
 private:
     void RegisterSocket(int fd);

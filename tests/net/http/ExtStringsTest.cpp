@@ -83,6 +83,26 @@ TEST(ExStringList, SortedListIsSearchedByHalving) {
     EXPECT_THROW(l.SetHeader("Host", "x"), EStringListError);
 }
 
+TEST(ExStringList, ASortedListIsOrderedTheWayItIsSearched) {
+    // In byte order "Host" comes before "accept"; a search that halves by names without regard
+    // to case would then miss "accept".
+    TExStringList l;
+    l.Add("Host: a");
+    l.Add("accept: b");
+    l.Add("Cookie: c");
+    l.Add("ACCEPT: d");
+    l.SetSorted(true);
+    EXPECT_EQ(l.Text(), "accept: b\r\nACCEPT: d\r\nCookie: c\r\nHost: a\r\n");
+    EXPECT_EQ(l.IndexOfHeader("Accept"), 0);
+    EXPECT_EQ(l.IndexOfHeader("cookie"), 2);
+    EXPECT_EQ(l.IndexOfHeader("HOST"), 3);
+    l.Add("Date: e");
+    l.Add("accept: f");
+    EXPECT_EQ(l.Text(), "accept: b\r\nACCEPT: d\r\naccept: f\r\nCookie: c\r\nDate: e\r\nHost: a\r\n");
+    EXPECT_EQ(l.IndexOfHeader("date"), 4);
+    EXPECT_EQ(l.IndexOfHeader("Accept"), 0);
+}
+
 TEST(ExStringList, RefusedSetHeaderLeavesASortedListUnchanged) {
     TExStringList l;
     l.SetSorted(true);

@@ -55,6 +55,11 @@ inline std::string UrlOf(const ScriptedServer& server, const std::string& path =
     return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
 }
 
+// The Host value of a request to the server: the port is not 80, so it is named.
+inline std::string HostOf(const ScriptedServer& server) {
+    return "127.0.0.1:" + std::to_string(server.Port());
+}
+
 // The fixed lines every request carries after its Host line.
 inline const std::string kAcceptLines =
     "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"

@@ -85,12 +85,42 @@ TEST(QvlGet, ExitStatusTellsFailureFromError) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qvl-get: Connection closed without a reply\n");
 
-    r = RunQvlGet(dir, {"https://127.0.0.1/"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "qvl-get: HTTP Secure Socket is not supported\n");
+    // A URL the client cannot fetch is a bad command line, said in one line.
+    const std::pair<const char*, const char*> badUrls[] = {
+        {"https://127.0.0.1/", "qvl-get: HTTP Secure Socket is not supported\n"},
+        {"ftp://127.0.0.1/x", "qvl-get: URL scheme 'ftp' is not supported: only http URLs can be fetched\n"},
+        {"http://127.0.0.1:83636/", "qvl-get: Invalid port in URL: 'http://127.0.0.1:83636/'\n"},
+    };
+    for (const auto& [url, message] : badUrls) {
+        r = RunQvlGet(dir, {url});
+        EXPECT_EQ(r.exitCode, 2) << url;
+        EXPECT_EQ(r.err, message);
+    }
 
-    r = RunQvlGet(dir, {"-X", "FETCH", "http://127.0.0.1/"});
-    EXPECT_EQ(r.exitCode, 2);
+    // Arguments that would be dropped or guessed at are refused before anything is sent.
+    const std::vector<std::vector<std::string>> badLines = {
+        {"-X", "FETCH", "http://127.0.0.1/"},
+        {"--user", "Aladdin", "http://127.0.0.1/"},
+        {"-d", "x=1", "http://127.0.0.1/"},
+        {"-X", "HEAD", "-d", "x=1", "http://127.0.0.1/"},
+        {"-X", "COPY", "--data-file", dir.File("err"), "http://127.0.0.1/"},
+    };
+    for (const auto& args : badLines) {
+        r = RunQvlGet(dir, args);
+        EXPECT_EQ(r.exitCode, 2) << args[1];
+        EXPECT_TRUE(Contains(r.err, "usage: qvl-get")) << r.err;
+    }
+
+    r = RunQvlGet(dir, {"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("qvl-get ", 0), 0u) << r.out;
+
+    // A peer that stops sending: the message says the time-out ended it.
+    ScriptedServer stalled(Script().ReadUntil("\r\n\r\n").Send("HTTP/1.0 200 OK\r\n").WaitForRelease().Close());
+    r = RunQvlGet(dir, {"--timeout", "300", UrlOf(stalled)});
+    stalled.Release();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "qvl-get: timed out after 300 ms (Socket readln aborted)\n");
 }
 
 TEST(QvlGet, StandardOutputAsPipeAndForAppending) {

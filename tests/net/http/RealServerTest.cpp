@@ -1,12 +1,15 @@
-// The client against a real nginx and through a real tinyproxy, both on loopback.
+// The client against a real nginx and through a real tinyproxy and a real squid, all on loopback.
 #include "HttpTestSupport.h"
 
+#include "support/Loopback.h"
 #include "support/NginxFixture.h"
+#include "support/SquidFixture.h"
 #include "support/TinyproxyFixture.h"
 
 using namespace qvl;
 using namespace qvl::httptest;
 using qvl::test::NginxFixture;
+using qvl::test::SquidFixture;
 using qvl::test::TinyproxyFixture;
 
 namespace {
@@ -98,4 +101,52 @@ TEST_F(HttpClientTest, TinyproxyForwardsAGet) {
     const auto requests = proxy.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0], "GET " + nginx.Url("quorvale-qt.exe") + " HTTP/1.0");
+}
+
+TEST_F(HttpClientTest, SquidKeepsTheConnectionOpenAndTheDownloadStillEnds) {
+    // Squid answers "Proxy-Connection: Keep-Alive" by keeping the connection open after the
+    // body; a client that read to the close waited for squid's own idle time-out (minutes), so
+    // the fixture's time-out (10 s) fails this test if that comes back.
+    if (!NginxFixture::Available() || !SquidFixture::Available())
+        GTEST_SKIP() << "nginx or squid is not installed";
+    NginxFixture nginx;
+    const auto served = nginx.WriteGeneratedFile("quorvale-qt.exe", 1024u * 1024, 5);
+    SquidFixture squid;
+    ScratchDir dir;
+    client->Proxy = "127.0.0.1";
+    client->ProxyPort = squid.Port();
+    client->InputFileMode = true;
+    client->Body = dir.File("quorvale-qt.exe");
+    client->Get(nginx.Url("quorvale-qt.exe"));
+    EXPECT_EQ(client->ReplyCode, 200);
+    EXPECT_EQ(client->BytesRecvd, 1024 * 1024);
+    EXPECT_TRUE(SameFile(served.string(), dir.File("quorvale-qt.exe")));
+    EXPECT_TRUE(squid.WaitForAccessLog("GET " + nginx.Url("quorvale-qt.exe"))) << squid.AccessLog();
+
+    // A missing file comes back as squid's own keep-alive 404, and a HEAD has no body to wait for.
+    events.clear();
+    client->Get(nginx.Url("missing.exe"));
+    EXPECT_EQ(client->ReplyCode, 404);
+    EXPECT_NE(Events().find("failure 0"), std::string::npos);
+    client->Head(nginx.Url("quorvale-qt.exe"));
+    EXPECT_EQ(client->ReplyCode, 200);
+    EXPECT_EQ(client->BytesTotal, 1024 * 1024);
+    EXPECT_EQ(ReadFile(dir.File("quorvale-qt.exe")), "");
+}
+
+TEST_F(HttpClientTest, AnIpv6LiteralUrlReachesNginxOnIpv6LoopbackOnly) {
+    if (!qvl::test::HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    if (!NginxFixture::Available()) GTEST_SKIP() << "nginx is not installed";
+    NginxFixture::Options options;
+    options.ipv6Only = true;
+    NginxFixture nginx(options);
+    nginx.WriteFile("six.txt", "over IPv6\n");
+    const std::string url = nginx.Url("six.txt");
+    ASSERT_EQ(url.rfind("http://[::1]:", 0), 0u) << url;
+    client->Get(url);
+    EXPECT_EQ(client->ReplyCode, 200);
+    EXPECT_EQ(client->Body, "over IPv6\n");
+    EXPECT_EQ(client->Host, "::1");
+    EXPECT_EQ(client->RequestHeaders->Get(client->RequestHeaders->IndexOfHeader("Host")),
+              "Host: [::1]:" + std::to_string(nginx.Port()));
 }

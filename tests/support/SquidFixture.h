@@ -1,0 +1,44 @@
+#pragma once
+// A real squid on a free port of 127.0.0.1, serving clients from 127.0.0.1 only and caching
+// nothing, with its configuration and logs in a temporary folder. Its access log shows every
+// request it forwarded. Squid keeps client connections open (it answers HTTP/1.1 with
+// keep-alive), which is what makes it a good test of where a reply ends.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ChildProcess.h"
+#include "TempDir.h"
+
+namespace qvl::test {
+
+class SquidFixture {
+public:
+    // Throws std::runtime_error (with squid's log) when it cannot be started.
+    SquidFixture();
+    ~SquidFixture();
+    SquidFixture(const SquidFixture&) = delete;
+    SquidFixture& operator=(const SquidFixture&) = delete;
+
+    static bool Available();  // /usr/sbin/squid can be run
+
+    uint16_t Port() const { return port_; }
+    std::string CacheLog() const;
+    std::string AccessLog() const;
+    // Waits at most `timeout` for `text` to appear in the access log (squid writes a request's
+    // line once it is done with it).
+    bool WaitForAccessLog(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+    void Stop();
+
+private:
+    bool TryStart(uint16_t port);
+
+    TempDir dir_;
+    uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+}  // namespace qvl::test
