@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "installer/UserProxySettings.h"
+
 namespace qvl {
 namespace {
 
@@ -73,7 +75,7 @@ std::optional<EnvironmentProxy::Address> ParseAuthority(const std::string& autho
 }
 
 // The first of the two names that is set to something other than the empty text.
-std::optional<std::pair<std::string, std::string>> FirstSet(const EnvironmentProxy::Lookup& lookup,
+std::optional<EnvironmentProxy::Setting> FirstSet(const EnvironmentProxy::Lookup& lookup,
                                                             const std::string& lower, const std::string& upper) {
     for (const std::string& name : {lower, upper}) {
         if (auto value = lookup(name); value && !Trim(*value).empty()) return std::make_pair(name, *value);
@@ -147,10 +149,15 @@ bool EnvironmentProxy::NoProxyMatches(const std::string& list, const std::string
 }
 
 EnvironmentProxy EnvironmentProxy::Resolve(const std::string& baseUrl, const Lookup& lookup) {
-    EnvironmentProxy result;
     const auto setting = FirstSet(lookup, "http_proxy", "HTTP_PROXY");
-    if (!setting) return result;
-    const auto& [name, value] = *setting;
+    if (!setting) return EnvironmentProxy();
+    return Decide(baseUrl, *setting, FirstSet(lookup, "no_proxy", "NO_PROXY"));
+}
+
+EnvironmentProxy EnvironmentProxy::Decide(const std::string& baseUrl, const Setting& setting,
+                                          const std::optional<Setting>& noProxy) {
+    EnvironmentProxy result;
+    const auto& [name, value] = setting;
     std::string why;
     const auto proxy = ParseProxy(value, &why);
     if (!proxy) {
@@ -158,8 +165,7 @@ EnvironmentProxy EnvironmentProxy::Resolve(const std::string& baseUrl, const Loo
         return result;
     }
     const auto server = UrlHost(baseUrl);
-    if (const auto noProxy = FirstSet(lookup, "no_proxy", "NO_PROXY");
-        server && noProxy && NoProxyMatches(noProxy->second, server->host, server->port)) {
+    if (server && noProxy && NoProxyMatches(noProxy->second, server->host, server->port)) {
         result.logLines.push_back("not using proxy " + Text(*proxy) + " for " + server->host + " (" + noProxy->first + ")");
         return result;
     }
@@ -168,7 +174,46 @@ EnvironmentProxy EnvironmentProxy::Resolve(const std::string& baseUrl, const Loo
     return result;
 }
 
+std::string EnvironmentProxy::HttpProxyOf(const std::string& settingsProxy) {
+    if (settingsProxy.find('=') == std::string::npos) return Trim(settingsProxy);
+    size_t start = 0;
+    while (start < settingsProxy.size()) {
+        const size_t end = settingsProxy.find_first_of("; ", start);
+        const std::string entry = settingsProxy.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (StartsWithNoCase(entry, "http=")) return entry.substr(5);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return std::string();
+}
+
+std::string EnvironmentProxy::NoProxyOf(const std::string& bypass, const std::string& host) {
+    std::string list;
+    size_t start = 0;
+    while (start <= bypass.size()) {
+        const size_t end = bypass.find_first_of("; ", start);
+        std::string entry = bypass.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? bypass.size() + 1 : end + 1;
+        if (Lower(entry) == "<local>") entry = host.find('.') == std::string::npos ? host : std::string();
+        if (entry.empty()) continue;
+        if (!list.empty()) list += ",";
+        list += entry;
+    }
+    return list;
+}
+
 EnvironmentProxy EnvironmentProxy::FromProcess(const std::string& baseUrl) {
+    // The system's own setting comes first: it is what the user chose for every program.
+    if (const auto user = ReadUserProxySettings()) {
+        const std::string proxy = HttpProxyOf(user->proxy);
+        if (!proxy.empty()) {
+            const auto server = UrlHost(baseUrl);
+            const std::string bypass = NoProxyOf(user->bypass, server ? server->host : std::string());
+            std::optional<Setting> noProxy;
+            if (!bypass.empty()) noProxy = Setting{"Internet settings", bypass};
+            return Decide(baseUrl, Setting{"the Internet settings' proxy", proxy}, noProxy);
+        }
+    }
     return Resolve(baseUrl, [](const std::string& name) -> std::optional<std::string> {
         const char* value = std::getenv(name.c_str());
         if (!value) return std::nullopt;

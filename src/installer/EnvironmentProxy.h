@@ -1,5 +1,6 @@
 #pragma once
-// The HTTP proxy named by the environment, as most Unix programs read it:
+// The HTTP proxy named by the system's Internet settings where it has them (Windows: proxy and
+// bypass list), else by the environment, as most Unix programs read it:
 //
 //   http_proxy, else HTTP_PROXY (an empty value counts as unset): "host:port",
 //     "http://host:port" or "http://host:port/". Without a port, 80 (the http default). Refused as
@@ -14,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qvl {
@@ -37,8 +39,21 @@ struct EnvironmentProxy {
 
     // The proxy for requests to `baseUrl` (an http URL), from the variables `lookup` gives.
     static EnvironmentProxy Resolve(const std::string& baseUrl, const Lookup& lookup);
-    // The same from the process's own environment (names matched exactly, as POSIX has them).
+    // The same from the user's Internet settings when they name an http proxy, else from the
+    // process's own environment (names matched exactly, as POSIX has them).
     static EnvironmentProxy FromProcess(const std::string& baseUrl);
+
+    // A setting's name (as the log names it) and value.
+    using Setting = std::pair<std::string, std::string>;
+    // The decision for one proxy setting and, when one is set, its no_proxy-style list.
+    static EnvironmentProxy Decide(const std::string& baseUrl, const Setting& proxy,
+                                   const std::optional<Setting>& noProxy);
+    // The http proxy of the Internet settings' proxy text ("host:port", or the "http=" entry of
+    // a per-scheme list); empty when it names none for http.
+    static std::string HttpProxyOf(const std::string& settingsProxy);
+    // The Internet settings' bypass list as a no_proxy list for requests to `host`: ";" and
+    // blanks become ",", "<local>" names `host` when it has no dot.
+    static std::string NoProxyOf(const std::string& bypass, const std::string& host);
 
     // A proxy value; nothing, with the reason in `why`, when it is malformed.
     static std::optional<Address> ParseProxy(const std::string& value, std::string* why = nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 // The --log file: every log line is appended to it the moment it is written, so that the file
 // tells how far a run got even when the program is stopped in the middle.
+#include <cstdint>
 #include <string>
 
 namespace qvl {
@@ -15,7 +16,7 @@ public:
     // Opens (creating it when needed) `path` for appending; false, with the reason in `why`,
     // when it cannot be.
     bool Open(const std::string& path, std::string& why);
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ != -1; }
     const std::string& Path() const { return path_; }
 
     // Appends `line` and a line break in one write, so the line is in the file when this
@@ -24,7 +25,8 @@ public:
     void WriteLine(const std::string& line) noexcept;
 
 private:
-    int fd_ = -1;
+    // The host's file descriptor or handle; -1 when closed.
+    intptr_t fd_ = -1;
     std::string path_;
     bool failureReported_ = false;
 };

@@ -10,6 +10,7 @@
 #include "framework/Exception.h"
 #include "framework/Stream.h"
 #include "installer/ReleaseFetch.h"
+#include "installer/ShortcutFiles.h"
 #include "installer/StagedFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileSystem.h"
@@ -366,7 +367,7 @@ void TForm1::CreateDesktopShortcut(const std::string& target) noexcept {
     Application::Swallowed([&] {
         const std::optional<std::string> desktop = platform::GetSpecialFolderPath(platform::kCsidlDesktopDirectory);
         if (!desktop) return;
-        SaveShortcut(target, *desktop + "/" + inipath + ".desktop");
+        SaveShortcut(target, *desktop + kFolderSeparator + inipath + kShortcutExtension);
     });
 }
 
@@ -374,10 +375,10 @@ void TForm1::CreateStartMenuShortcut(const std::string& target) noexcept {
     Application::Swallowed([&] {
         const std::optional<std::string> programs = platform::GetSpecialFolderPath(platform::kCsidlPrograms);
         if (!programs) return;
-        const std::string folder = *programs + "/" + inipath;
+        const std::string folder = *programs + kFolderSeparator + inipath;
         // An existing folder is what a second run finds; any other failure shows in the save.
         (void)platform::CreateDirectory(folder);
-        SaveShortcut(target, folder + "/" + inipath + ".desktop");
+        SaveShortcut(target, folder + kFolderSeparator + inipath + kShortcutExtension);
     });
 }
 

@@ -74,9 +74,9 @@ public:
     void DownloadWallet();
     void DownloadBlockchain();
 
-    // Desktop entries (inipath + ".desktop", description ticker + " QT Wallet", starting
-    // `target`) in the desktop folder, and in an inipath folder of the applications folder,
-    // which is made for it. Silent: a folder that cannot be found or made, or an entry that
+    // Shortcuts (inipath + ".desktop" or ".lnk", description ticker + " QT Wallet", starting
+    // `target`) in the desktop folder, and in an inipath folder of the applications (Start-menu
+    // programs) folder, which is made for it. Silent: a folder that cannot be found or made, or an entry that
     // cannot be saved, means no shortcut, and nothing else.
     void CreateDesktopShortcut(const std::string& target) noexcept;
     void CreateStartMenuShortcut(const std::string& target) noexcept;

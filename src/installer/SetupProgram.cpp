@@ -1,10 +1,5 @@
 #include "installer/SetupProgram.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QPixmap>
-#include <QPushButton>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -13,8 +8,9 @@
 #include "installer/EnvironmentProxy.h"
 #include "installer/ErrorBox.h"
 #include "installer/MainWindow.h"
-#include "installer/linux/MainWindowView.h"
 #include "installer/Qvlsetupmain.h"
+#include "installer/ViewApplication.h"
+#include "platform/MessageTarget.h"
 
 #ifndef QVL_VERSION
 #error "QVL_VERSION must be set by the build"
@@ -22,6 +18,9 @@
 
 namespace qvl {
 namespace {
+
+// The message that starts an unattended run from inside the loop (WM_USER).
+constexpr unsigned kStartMessage = 1024;
 
 void PrintRefusal(const std::string& error) {
     std::fprintf(stderr, "qvlsetup: %s\nTry 'qvlsetup --help' for more information.\n", error.c_str());
@@ -40,28 +39,6 @@ int Answer(const SetupOptions& options) {
     return -1;
 }
 
-bool Set(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value;
-}
-
-// An unattended run on a machine without a display would otherwise end in Qt's refusal to
-// start; it needs no screen, so it gets the offscreen platform unless one was chosen.
-void ChooseOffscreenWithoutDisplay(const std::vector<std::string>& arguments) {
-    if (Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY")) return;
-    for (const std::string& arg : arguments)
-        if (arg == "-platform" || arg == "--platform" || arg.rfind("-platform=", 0) == 0 || arg.rfind("--platform=", 0) == 0)
-            return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
-std::vector<std::string> ToStrings(const QStringList& list) {
-    std::vector<std::string> out;
-    out.reserve(static_cast<size_t>(list.size()));
-    for (const QString& s : list) out.push_back(s.toLocal8Bit().toStdString());
-    return out;
-}
-
 }  // namespace
 
 int TSetupProgram::Main(int argc, char* argv[]) {
@@ -74,13 +51,12 @@ int TSetupProgram::Main(int argc, char* argv[]) {
     if (const int answered = Answer(options); answered >= 0) return answered;
     TSetupProgram program(std::move(options));
     if (!program.OpenLog()) return kExitBadOptions;
-    if (program.options_.unattended) ChooseOffscreenWithoutDisplay(arguments);
-    QApplication app(argc, argv);
+    ViewApplication app(argc, argv, program.options_.unattended);
     InitApplication();
     return program.Run();
 }
 
-TSetupProgram::TSetupProgram(QStringList arguments) : options_(SetupOptions::Parse(ToStrings(arguments))) {}
+TSetupProgram::TSetupProgram(const std::vector<std::string>& arguments) : options_(SetupOptions::Parse(arguments)) {}
 
 TSetupProgram::TSetupProgram(SetupOptions options) : options_(std::move(options)) {}
 
@@ -102,17 +78,17 @@ bool TSetupProgram::OpenLog() {
 bool TSetupProgram::CreateForm() {
     form1_.reset();
     try {
-        form1_ = std::make_unique<MainWindow>([this](MainWindowView& view) {
-            if (log_.IsOpen()) view.OnLogLine = [this](const std::string& line) { log_.WriteLine(line); };
-            if (options_.unattended) {
-                // The only boxes the installer shows are the tasks' failure boxes.
-                view.MessageBoxHandler = [this](const std::string& text, const std::string& caption, unsigned) {
-                    ++failures_;
-                    Report(caption, text);
-                    return kIdOk;
-                };
-            }
-        });
+        MainWindow::Hooks hooks;
+        if (log_.IsOpen()) hooks.onLogLine = [this](const std::string& line) { log_.WriteLine(line); };
+        if (options_.unattended) {
+            // The only boxes the installer shows are the tasks' failure boxes.
+            hooks.messageBoxHandler = [this](const std::string& text, const std::string& caption, unsigned) {
+                ++failures_;
+                Report(caption, text);
+                return kIdOk;
+            };
+        }
+        form1_ = std::make_unique<MainWindow>(std::move(hooks));
     } catch (...) {
         Application::ShowException(std::current_exception());
         return false;
@@ -124,7 +100,7 @@ bool TSetupProgram::CreateForm() {
         form.HttpClient1->Proxy = proxy.proxy->host;
         form.HttpClient1->ProxyPort = proxy.proxy->port;
     }
-    for (const std::string& line : proxy.logLines) form1_->View().AppendLog(line);
+    for (const std::string& line : proxy.logLines) form1_->Services().AppendLog(line);
 
     if (options_.unattended) {
         // Every failed request counts, also those the tasks report with a log line only (the
@@ -143,7 +119,7 @@ bool TSetupProgram::CreateForm() {
 
 void TSetupProgram::Report(const std::string& caption, const std::string& text) {
     const std::string line = caption + ": " + text;
-    if (form1_) form1_->View().AppendLog(line);
+    if (form1_) form1_->Services().AppendLog(line);
     else log_.WriteLine(line);
     std::fprintf(stderr, "qvlsetup: %s\n", line.c_str());
     std::fflush(stderr);
@@ -172,12 +148,17 @@ int TSetupProgram::Run() {
 
     int status = kExitSuccess;
     if (CreateForm()) {
-        MainWindowView& view = form1_->View();
-        if (options_.selectProgram) view.CheckBox1->setChecked(true);
-        if (options_.selectBlockchain) view.CheckBox2->setChecked(true);
-        view.show();
-        if (unattended) QTimer::singleShot(0, &view, [this] { Application::Guarded([this] { RunUnattended(); }); });
-        QApplication::exec();
+        form1_->Tick(options_.selectProgram, options_.selectBlockchain);
+        form1_->Show();
+        if (unattended) {
+            // The run starts from inside the loop, as a press of "Next" would.
+            starter_ = std::make_unique<platform::MessageTarget>([this](const platform::Message&) {
+                Application::Guarded([this] { RunUnattended(); });
+            });
+            platform::PostMessage(starter_->Id(), kStartMessage, 0, 0);
+        }
+        ViewApplication::Exec();
+        starter_.reset();
         form1_.reset();
     }
     if (unattended) {
@@ -188,22 +169,18 @@ int TSetupProgram::Run() {
 }
 
 void TSetupProgram::RunUnattended() {
-    MainWindowView& view = form1_->View();
     // "Next" as the user presses it: through the window's guard, which hands an exception to
     // the exception display (here: the log and stderr).
-    view.Button1->click();
+    form1_->PressNext();
     if (!options_.screenshotFile.empty()) {
-        const QString file = QString::fromLocal8Bit(options_.screenshotFile.data(),
-                                                    static_cast<qsizetype>(options_.screenshotFile.size()));
         // The picture was asked for, the installation was not about it: a picture that cannot
         // be saved is reported and leaves the exit status alone.
-        // The lines that wait for the log's next frame belong in the picture.
-        if (!view.Picture().save(file, "PNG")) {
+        if (!form1_->SavePicture(options_.screenshotFile)) {
             std::fprintf(stderr, "qvlsetup: cannot save the picture of the window to %s\n", options_.screenshotFile.c_str());
         }
     }
-    view.close();
-    QCoreApplication::quit();
+    form1_->Close();
+    ViewApplication::Quit();
 }
 
 }  // namespace qvl

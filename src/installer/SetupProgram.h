@@ -2,9 +2,9 @@
 // The program's start-up: the command line, the application's title and error box, the main
 // window, the message loop, and the unattended run. The command line is read here and nowhere
 // else; a program started without options behaves as it always has.
-#include <QStringList>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "installer/LogFile.h"
 #include "installer/SetupOptions.h"
@@ -12,6 +12,9 @@
 namespace qvl {
 
 class MainWindow;
+namespace platform {
+class MessageTarget;
+}
 
 class TSetupProgram {
 public:
@@ -23,12 +26,11 @@ public:
 
     // The whole program. Reads the command line before anything else (a refused one ends it
     // with kExitBadOptions, --help and --version with 0, without a display being needed), opens
-    // the log file, makes the application object (which takes Qt's own options) and runs.
+    // the log file, makes the application object (which takes the window system's own options) and runs.
     static int Main(int argc, char* argv[]);
 
-    // `arguments` is the command line, the program's own name first, as the application object
-    // left it.
-    explicit TSetupProgram(QStringList arguments);
+    // `arguments` is the command line, the program's own name first.
+    explicit TSetupProgram(const std::vector<std::string>& arguments);
     explicit TSetupProgram(SetupOptions options);
     ~TSetupProgram();
 
@@ -63,6 +65,8 @@ private:
     SetupOptions options_;
     LogFile log_;
     std::unique_ptr<MainWindow> form1_;
+    // Carries the unattended press of "Next" into the message loop.
+    std::unique_ptr<platform::MessageTarget> starter_;
     int failures_ = 0;
     int errors_ = 0;
 };

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "installer/MainWindow.h"
 #include "installer/linux/MainWindowView.h"
@@ -96,11 +97,11 @@ public:
         desktop = box.Path("desktop");
         Sandbox::MakeDir(desktop);
         box.SetEnv("XDG_DESKTOP_DIR", desktop);
-        window = std::make_unique<MainWindow>([this](MainWindowView& view) {
-            view.OnLogLine = [this](const std::string& line) {
-                if (onLine) onLine(line);
-            };
-        });
+        MainWindow::Hooks hooks;
+        hooks.onLogLine = [this](const std::string& line) {
+            if (onLine) onLine(line);
+        };
+        window = std::make_unique<MainWindow>(std::move(hooks));
         startLines = View().LogLines().size();
     }
 

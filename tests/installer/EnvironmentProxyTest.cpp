@@ -122,3 +122,25 @@ TEST(EnvironmentProxy, ResolveUsesLogsAndExempts) {
     r = Resolve(base, {{"http_proxy", "p:3128"}, {"no_proxy", "localhost"}, {"NO_PROXY", "*"}});
     EXPECT_EQ(r.proxy, (Address{"p", 3128}));
 }
+
+// The system's Internet settings: an all-scheme proxy or the http entry of a per-scheme list,
+// and a bypass list whose "<local>" stands for dotless names only.
+TEST(EnvironmentProxy, InternetSettingsReadAsTheEnvironmentIs) {
+    EXPECT_EQ(EnvironmentProxy::HttpProxyOf("proxy.lan:8080"), "proxy.lan:8080");
+    EXPECT_EQ(EnvironmentProxy::HttpProxyOf("https=s:443;http=h:3128;ftp=f:21"), "h:3128");
+    EXPECT_EQ(EnvironmentProxy::HttpProxyOf("HTTP=h:1 https=s:2"), "h:1");
+    EXPECT_EQ(EnvironmentProxy::HttpProxyOf("https=s:443;ftp=f:21"), "");
+
+    EXPECT_EQ(EnvironmentProxy::NoProxyOf("*.lan;<local>;10.1.2.3", "dl.example.org"), "*.lan,10.1.2.3");
+    EXPECT_EQ(EnvironmentProxy::NoProxyOf("<LOCAL>", "intranet"), "intranet");
+    EXPECT_EQ(EnvironmentProxy::NoProxyOf("", "intranet"), "");
+
+    const std::string base = "http://dl.example.org:8080/";
+    EnvironmentProxy r = EnvironmentProxy::Decide(base, {"the Internet settings' proxy", "h:3128"},
+                                                  EnvironmentProxy::Setting{"Internet settings", "*.example.org"});
+    EXPECT_FALSE(r.proxy);
+    EXPECT_EQ(r.logLines, std::vector<std::string>{"not using proxy h:3128 for dl.example.org (Internet settings)"});
+    r = EnvironmentProxy::Decide(base, {"the Internet settings' proxy", "h:3128"}, std::nullopt);
+    EXPECT_EQ(r.proxy, (EnvironmentProxy::Address{"h", 3128}));
+    EXPECT_EQ(r.logLines, std::vector<std::string>{"using proxy h:3128"});
+}

@@ -144,6 +144,7 @@ TEST(FormCreate, ChainDirectoryThatCannotBeCreatedStopsBeforeTheAppDirectory) {
 }
 
 TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
+    QVL_LINUX_ONLY("the drive C: cannot be taken away");
     Sandbox box;
     box.SetEnv("HOME", box.Path("no-such-home"));
     RecordingWindow window;
@@ -162,6 +163,7 @@ TEST(FormCreate, AppDirectoryThatCannotBeCreated) {
 // when missing (a fresh account has no ~/.local/share), then the chain directory below it is
 // probed and made with the lines of any first run.
 TEST(FormCreate, WithoutAppDataTheDataHomeIsMadeAndUsed) {
+    QVL_LINUX_ONLY("the data home and HOME of the XDG folders");
     for (const std::optional<std::string>& appdata : {std::optional<std::string>(), std::optional<std::string>("")}) {
         Sandbox box;
         box.SetEnv("APPDATA", appdata);
@@ -184,6 +186,7 @@ TEST(FormCreate, WithoutAppDataTheDataHomeIsMadeAndUsed) {
 
 // A data home that cannot be made shows as the chain directory that cannot be created, named.
 TEST(FormCreate, ADataHomeThatCannotBeMadeNamesTheChainDirectory) {
+    QVL_LINUX_ONLY("the data home of the XDG folders");
     Sandbox box;
     box.SetEnv("APPDATA", std::string());
     const std::string blocked = box.Path("blocked");

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "framework/Application.h"
 #include "framework/Exception.h"

@@ -1,18 +1,20 @@
 #pragma once
 // Test helpers of the installer: a sandbox in which HOME ("C:\") and APPDATA point into a fresh
-// temporary folder, a recording stand-in for the window, and a watcher that answers the next
-// modal message box.
-#include <QMessageBox>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QTimer>
+// temporary folder, and a recording stand-in for the window.
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "installer/WindowServices.h"
+#include "support/TempDir.h"
+
+// What a test relies on exists only on Linux (file modes, the XDG folders, a HOME that is "C:").
+#ifdef _WIN32
+#define QVL_LINUX_ONLY(why) GTEST_SKIP() << "Linux only: " << why
+#else
+#define QVL_LINUX_ONLY(why) static_cast<void>(0)
+#endif
 
 namespace qvl::test {
 
@@ -20,11 +22,20 @@ class Sandbox {
 public:
     // Points HOME at <tmp>/home and APPDATA at <tmp>/appdata (both created) and XDG_DATA_HOME
     // at <tmp>/xdg (not created). The previous values come back when the sandbox goes.
+    // On Windows "C:\" is the drive itself: Home() is "C:", and C:\Quorvale is removed when the
+    // sandbox is made and when it goes (the tests run in a throwaway wine prefix); the user's
+    // Desktop and Start-menu programs folders point at <tmp>/desktop and <tmp>/programs
+    // (created) for the sandbox's life.
     Sandbox();
     ~Sandbox();
 
     std::string Path(const std::string& relative) const;
-    std::string Home() const { return Path("home"); }
+    std::string Home() const;
+    // Where the launcher's two shortcuts land: a desktop entry in the desktop folder and in the
+    // menu's Quorvale folder (Linux), a .lnk file in the Desktop and in Programs\Quorvale
+    // (Windows).
+    std::string DesktopShortcut() const;
+    std::string MenuShortcut() const;
     std::string AppData() const { return Path("appdata"); }
     // Sets (or with nothing, removes) one variable for the sandbox's life.
     void SetEnv(const char* name, std::optional<std::string> value);
@@ -32,8 +43,9 @@ public:
     static void MakeDir(const std::string& path);
 
 private:
-    QTemporaryDir dir_;
+    TempDir dir_{"qvl-installer"};
     std::map<std::string, std::optional<std::string>> saved_;
+    std::map<std::string, std::optional<std::string>> savedFolders_;  // Windows: the shell folders
 };
 
 class RecordingWindow : public WindowServices {
@@ -75,26 +87,6 @@ public:
     RecordingDisplay(const RecordingDisplay&) = delete;
     RecordingDisplay& operator=(const RecordingDisplay&) = delete;
     std::vector<std::string> shown;
-};
-
-// What a message box showed when the watcher closed it.
-struct SeenBox {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QStringList buttons;
-    bool modal = false;
-};
-
-// While it exists, polls for a modal message box, records what it shows and presses its first
-// button, so that a test that opens a box is never left waiting on it.
-class BoxWatcher {
-public:
-    BoxWatcher();
-    const std::vector<SeenBox>& Seen() const { return seen_; }
-
-private:
-    QTimer timer_;
-    std::vector<SeenBox> seen_;
 };
 
 }  // namespace qvl::test

@@ -85,8 +85,7 @@ TEST(SetupProgram, TheLogFileHoldsTheLogAreasLinesAsTheyAreWritten) {
     // An earlier run's lines stay: the file is appended to.
     qvl::test::WriteFileBytes(log, "an earlier line\n");
 
-    TSetupProgram program({QStringLiteral("qvlsetup"), QStringLiteral("--log"), QString::fromStdString(log),
-                           QStringLiteral("--select"), QStringLiteral("program")});
+    TSetupProgram program(std::vector<std::string>{"qvlsetup", "--log", log, "--select", "program"});
     Lines areaAtBox, fileAtBox, areaAtEnd;
     bool ticked = false, pressed = false, timedOut = false;
     int turns = 0;
@@ -140,8 +139,7 @@ TEST(SetupProgram, AnUnattendedRunShowsNoBoxAndReportsTheFailure) {
     RecordingDisplay display;
     Sandbox box;
     Server server(box);
-    TSetupProgram program({QStringLiteral("qvlsetup"), QStringLiteral("--unattended"), QStringLiteral("--select"),
-                           QStringLiteral("program,blockchain")});
+    TSetupProgram program(std::vector<std::string>{"qvlsetup", "--unattended", "--select", "program,blockchain"});
     int boxesSeen = 0;
     QTimer boxes;
     QObject::connect(&boxes, &QTimer::timeout, [&] {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BoxWatcher.h"
 #include "Sandbox.h"
 #include "framework/Application.h"
 #include "framework/Exception.h"
@@ -69,7 +70,7 @@ TEST(Startup, AFolderThatCannotBeCreatedIsShownAndNoWindowAppears) {
     Sandbox box;
     const std::string appdata = box.Path("missing/appdata");
     box.SetEnv("APPDATA", appdata);
-    TSetupProgram program({QStringLiteral("qvlsetup")});
+    TSetupProgram program(std::vector<std::string>{"qvlsetup"});
     EXPECT_FALSE(program.CreateForm());
     EXPECT_EQ(program.Form1(), nullptr);
     EXPECT_EQ(display.shown, std::vector<std::string>{"Cannot create " + appdata + "\\Quorvale\\."});
@@ -85,7 +86,7 @@ TEST(Startup, FailedStartUpReturnsZeroWithoutEnteringTheLoop) {
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [&] { loopRan = true; QApplication::quit(); });
     guard.start(0);
-    EXPECT_EQ(TSetupProgram({QStringLiteral("qvlsetup")}).Run(), 0);
+    EXPECT_EQ(TSetupProgram(std::vector<std::string>{"qvlsetup"}).Run(), 0);
     EXPECT_FALSE(loopRan);
     EXPECT_EQ(display.shown, std::vector<std::string>{"Cannot create C:\\Quorvale\\."});
     guard.stop();
@@ -95,7 +96,7 @@ TEST(Startup, SocketServiceThatCannotStartEndsStartUp) {
     RecordingDisplay display;
     Sandbox box;
     platform::FailSocketStartupForTesting(true);
-    TSetupProgram program({QStringLiteral("qvlsetup")});
+    TSetupProgram program(std::vector<std::string>{"qvlsetup"});
     const bool created = program.CreateForm();
     platform::FailSocketStartupForTesting(false);
     EXPECT_FALSE(created);
@@ -108,7 +109,7 @@ TEST(Startup, SocketServiceThatCannotStartEndsStartUp) {
 TEST(Startup, ShowsTheWindowCentredAndReturnsZeroWhenItIsClosed) {
     RecordingDisplay display;
     Sandbox box;
-    TSetupProgram program({QStringLiteral("qvlsetup")});
+    TSetupProgram program(std::vector<std::string>{"qvlsetup"});
     bool seen = false, timedOut = false;
     QString title;
     QRect frame;
@@ -148,7 +149,7 @@ TEST(Startup, AFreshAccountWithoutDataHomeGetsTheWindowAndItsFolders) {
         box.SetEnv("APPDATA", appdata);
         box.SetEnv("XDG_DATA_HOME", std::nullopt);
         const std::string dataHome = box.Home() + "/.local/share";
-        TSetupProgram program({QStringLiteral("qvlsetup")});
+        TSetupProgram program(std::vector<std::string>{"qvlsetup"});
         bool seen = false;
         std::vector<std::string> lines;
         QTimer poll;

@@ -97,7 +97,7 @@ TEST(TransferHandlers, AnEmptyBodyLeavesTheBarAsItWas) {
     EXPECT_EQ(logic.window.progressMax, 777);
     EXPECT_EQ(logic.window.progressPosition, 333);
     EXPECT_EQ(ReadFileBytes(logic.Launcher()), "");
-    EXPECT_TRUE(fs::exists(logic.box.Path("desktop/Quorvale.desktop")));
+    EXPECT_TRUE(fs::exists(logic.box.DesktopShortcut()));
 }
 
 // A negative length never reaches the bar: the client refuses the reply, the task ends with the
@@ -159,6 +159,7 @@ TEST(TransferHandlers, AFailedVersionFileKeepsTheOldOneAndStillEndsWithDone) {
 // The shortcuts do not depend on each other: without a desktop folder the menu entry is still
 // made, and without an applications folder the desktop entry is.
 TEST(Shortcuts, EachIsMadeWithoutTheOther) {
+    QVL_LINUX_ONLY("the folders are chosen through the XDG variables");
     {
         Sandbox box;
         box.SetEnv("XDG_DESKTOP_DIR", box.Path("no-desktop"));
@@ -189,6 +190,7 @@ TEST(Shortcuts, EachIsMadeWithoutTheOther) {
 }
 
 TEST(StagedFile, ReplacesOnlyOnCommitAndKeepsTheReplacedFilesMode) {
+    QVL_LINUX_ONLY("Windows files have no mode bits");
     qvl::test::TempDir dir;
     const std::string target = (dir / "program").string();
     qvl::test::WriteFileBytes(target, "old");

@@ -10,7 +10,7 @@
 namespace qvl {
 
 LogFile::~LogFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) ::close(static_cast<int>(fd_));
 }
 
 bool LogFile::Open(const std::string& path, std::string& why) {
@@ -19,7 +19,7 @@ bool LogFile::Open(const std::string& path, std::string& why) {
         why = std::strerror(errno);
         return false;
     }
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) ::close(static_cast<int>(fd_));
     fd_ = fd;
     path_ = path;
     failureReported_ = false;
@@ -32,7 +32,7 @@ void LogFile::WriteLine(const std::string& line) noexcept {
         const std::string bytes = line + "\n";
         size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(static_cast<int>(fd_), bytes.data() + done, bytes.size() - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 if (!failureReported_) {

@@ -1,0 +1,36 @@
+#include "BoxWatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+
+namespace qvl::test {
+namespace {
+
+QMessageBox* OpenBox() {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) return box;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return box;
+    return nullptr;
+}
+
+}  // namespace
+
+BoxWatcher::BoxWatcher() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        QMessageBox* box = OpenBox();
+        if (!box) return;
+        SeenBox seen;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        seen.modal = box->isModal();
+        for (QAbstractButton* b : box->buttons()) seen.buttons << b->text().remove(QLatin1Char('&'));
+        seen_.push_back(seen);
+        if (!box->buttons().isEmpty()) box->buttons().first()->click();
+        else box->reject();
+    });
+    timer_.start();
+}
+
+}  // namespace qvl::test
