@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# qvlsetup.exe as a publisher ships it, built with a release key, installing under wine64 from
+# nginx on the Linux side. A key pair is made here and BUILD-FOLDER is configured with it
+# (-DQVL_RELEASE_KEY, and nginx's URL as the base URL, so the program users get is the one
+# tested); only qvlsetup is built there, with ccache sharing the other Windows build's objects.
+#   1. a signed release of the demo's Windows programs: exit 0, every file byte-identical to
+#      what nginx served, each one's checksum verified in the log;
+#   2. the same release with one byte of the wallet changed: exit 1, the mismatch in the log,
+#      the installed wallet unchanged byte for byte, no temporary file left.
+# Usage: signed-install-under-wine.sh BUILD-FOLDER DEMO-PROGRAM-FOLDER SOURCE-FOLDER
+set -euo pipefail
+build=$1 demo=$2 source=$3
+# shellcheck source=../../scripts/lib/nginx.sh
+. "$source/scripts/lib/nginx.sh"
+# shellcheck source=../../scripts/lib/wine.sh
+. "$source/scripts/lib/wine.sh"
+
+for tool in "$WINE64" /usr/sbin/nginx openssl Xvfb; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: $tool is not installed"; exit 0; }
+done
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-signed.XXXXXX")
+cleanup() {
+    nginx_stop
+    wine_session_stop
+    rm -rf -- "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check_same() { # WHAT EXPECTED ACTUAL
+    if cmp -s -- "$2" "$3"; then echo "ok: $1 is byte-identical"; else fail "$1 differs: $3 is not $2"; fi
+}
+
+# The signed release: the demo's Windows programs and a small chain archive.
+www=$tmp/www chain=$tmp/chain
+mkdir -p "$www" "$chain/blocks"
+cp "$demo/demo-launcher.exe" "$www/qvlloader.exe"
+cp "$demo/demo-wallet.exe" "$www/quorvale-qt.exe"
+printf '1.0.0\n' > "$www/version.txt"
+head -c 100000 /dev/urandom > "$chain/blocks/blk00000.dat"
+bash "$source/demo/windows/pack-archive" "$demo/demo-chain-archive.exe" "$chain" "$www/qvlchain.exe"
+bash "$source/scripts/sign-release" --new-key "$tmp/key.pem" > /dev/null
+bash "$source/scripts/sign-release" "$www" "$tmp/key.pem" > /dev/null
+# The port is held from here on, so the base URL built in stays right.
+nginx_start "$tmp/nginx" "$www"
+
+echo "== building qvlsetup.exe with the release key in $build"
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if ! { cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVL_WERROR=ON "${launcher[@]}" \
+         -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-x86_64.cmake" -DQVL_BUILD_TESTS=OFF \
+         -DQVL_RELEASE_KEY="$tmp/key.pub.pem" -DQVL_BASE_URL="http://127.0.0.1:$NGINX_PORT/" &&
+       cmake --build "$build" -j "$(nproc)" --target qvlsetup; } > "$tmp/build.log" 2>&1; then
+    cat "$tmp/build.log"
+    echo "FAIL: the build with the release key failed"
+    exit 1
+fi
+qvlsetup=$(find "$build/src/installer" -maxdepth 1 -name qvlsetup.exe -print -quit)
+[ -n "$qvlsetup" ] || { echo "FAIL: no qvlsetup.exe in $build/src/installer"; exit 1; }
+
+wine_available || { echo "FAIL: $WINE64 or Xvfb is missing"; exit 1; }
+wine_session_start
+unset http_proxy HTTP_PROXY no_proxy NO_PROXY
+# Wine's background processes inherit standard output: files, not pipes.
+run() { # NAME ARGS...
+    local name=$1 rc=0; shift
+    "$WINE64" "$qvlsetup" "$@" > "$tmp/$name.out" 2> "$tmp/$name.err" < /dev/null || rc=$?
+    echo "$rc" > "$tmp/$name.rc"
+}
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+has_line() { # LOG LINE
+    grep -qxF -- "$2" "$1" && echo "ok: the log says \"$2\"" || fail "the log lacks \"$2\""
+}
+drive=$WINEPREFIX/drive_c
+
+echo "== a signed release"
+run first --unattended --select program,blockchain --log "$(winpath "$tmp/first.log")"
+rc=$(cat "$tmp/first.rc")
+[ "$rc" = 0 ] && echo "ok: exit status 0" || fail "exit status $rc, expected 0 ($(cat "$tmp/first.err"))"
+appdata=$(find "$drive/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -n 1)
+check_same launcher "$www/qvlloader.exe" "$drive/Quorvale/qvlloader.exe"
+check_same wallet "$www/quorvale-qt.exe" "$drive/Quorvale/quorvale-qt.exe"
+check_same "version file" "$www/version.txt" "$appdata/Quorvale/version.txt"
+check_same "unpacked block file" "$chain/blocks/blk00000.dat" "$appdata/Quorvale/blocks/blk00000.dat"
+has_line "$tmp/first.log" "the release list is signed by the publisher (4 files)"
+for name in qvlloader.exe quorvale-qt.exe version.txt qvlchain.exe; do
+    has_line "$tmp/first.log" "checksum verified: $name"
+done
+
+echo "== the wallet changed by one byte on the server"
+cp "$www/quorvale-qt.exe" "$tmp/wallet.signed"
+size=$(stat -c %s "$www/quorvale-qt.exe")
+byte=$(od -An -tu1 -j $((size / 2)) -N1 "$www/quorvale-qt.exe" | tr -d ' ')
+printf "\\$(printf '%03o' $(((byte + 1) % 256)))" |
+    dd of="$www/quorvale-qt.exe" bs=1 seek=$((size / 2)) conv=notrunc status=none
+cmp -s "$tmp/wallet.signed" "$www/quorvale-qt.exe" && fail "the served wallet was not changed"
+run second --unattended --select program --log "$(winpath "$tmp/second.log")"
+rc=$(cat "$tmp/second.rc")
+[ "$rc" = 1 ] && echo "ok: exit status 1" || fail "exit status $rc, expected 1"
+has_line "$tmp/second.log" "checksum mismatch: quorvale-qt.exe was not installed"
+check_same "installed wallet after the refusal" "$tmp/wallet.signed" "$drive/Quorvale/quorvale-qt.exe"
+leftovers=$(find "$drive/Quorvale" -name '.*')
+[ -z "$leftovers" ] && echo "ok: no temporary file left" || fail "temporary files left behind: $leftovers"
+
+if [ "$failures" -gt 0 ]; then
+    echo "== $failures check(s) failed; the logs:"
+    cat "$tmp/first.log" "$tmp/second.log" 2>/dev/null || true
+    exit 1
+fi
+echo "== all checks passed"
