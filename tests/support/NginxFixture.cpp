@@ -230,6 +230,11 @@ std::vector<NginxFixture::LoggedRequest> NginxFixture::Requests() const {
     return requests;
 }
 
+std::vector<NginxFixture::LoggedRequest> NginxFixture::Requests(size_t atLeast) const {
+    WaitUntil([&] { return Requests().size() >= atLeast; }, std::chrono::seconds(10), std::chrono::milliseconds(2));
+    return Requests();
+}
+
 std::string NginxFixture::AccessLog() const { return ReadOrEmpty(dir_ / "access.log"); }
 std::string NginxFixture::ErrorLog() const { return ReadOrEmpty(dir_ / "error.log"); }
 std::filesystem::path NginxFixture::ConfigPath() const { return dir_ / "nginx.conf"; }

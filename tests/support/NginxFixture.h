@@ -77,9 +77,12 @@ public:
     // counts), written in pieces so that big files do not need big memory.
     std::filesystem::path WriteGeneratedFile(const std::string& name, uint64_t size, uint32_t seed = 1) const;
 
-    // Requests that nginx has finished, in order. nginx logs a request before it closes the
-    // connection, so a client that has seen the close finds its request here.
+    // Requests that nginx has finished, in order. nginx logs a request only after it has sent
+    // the reply, and a client that stops at Content-Length may be done before that: a test that
+    // counts requests right after its client returned asks for the count it expects, which waits
+    // (at most 10 s) until that many are logged and then returns what is there.
     std::vector<LoggedRequest> Requests() const;
+    std::vector<LoggedRequest> Requests(size_t atLeast) const;
     std::string AccessLog() const;
     std::string ErrorLog() const;
     std::filesystem::path ConfigPath() const;

@@ -397,7 +397,7 @@ TEST(QvlGetFaults, TheBodyFileInAReadOnlyFolder) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qvl-get: Cannot create file " + out + "\n");
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(nginx.Requests().size(), 1u) << "the reply was there; only the file could not be made";
+    EXPECT_EQ(nginx.Requests(1).size(), 1u) << "the reply was there; only the file could not be made";
 }
 
 #endif  // _WIN32

@@ -51,7 +51,7 @@ TEST_F(HttpClientTest, NginxRedirectChainsAndMissingFiles) {
     client->Get(nginx.Url("a"));
     EXPECT_EQ(client->ReplyCode, 200);
     EXPECT_EQ(client->Body, "0.21.3\n");
-    EXPECT_EQ(nginx.Requests().size(), 3u);
+    EXPECT_EQ(nginx.Requests(3).size(), 3u);
 
     events.clear();
     client->Get(nginx.Url("missing.exe"));

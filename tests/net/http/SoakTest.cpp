@@ -87,7 +87,7 @@ TEST(Soak, TwoThousandGetsOnOneClient) {
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(fdsAfter, fdsBefore);
     EXPECT_FALSE(client.Connected);
-    EXPECT_EQ(nginx.Requests().size(), static_cast<size_t>(kWarmUp + kCommands));
+    EXPECT_EQ(nginx.Requests(kWarmUp + kCommands).size(), static_cast<size_t>(kWarmUp + kCommands));
     // AddressSanitizer keeps freed memory in quarantine, so only a plain build can tell.
     if (!kAddressSanitizer) {
         EXPECT_LT(rssAfter - rssBefore, 2048) << rssBefore << " KiB -> " << rssAfter << " KiB";

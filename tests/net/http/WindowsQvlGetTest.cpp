@@ -101,7 +101,7 @@ TEST_F(WindowsQvlGet, FollowsARedirectChainAndGives22ForA404) {
     Result r = Run({"-o", WinePath(dir_.File("v")), nginx.Url("a")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(dir_.File("v")), "0.21.3\n");
-    EXPECT_EQ(nginx.Requests().size(), 4u);
+    EXPECT_EQ(nginx.Requests(4).size(), 4u);
 
     r = Run({"-o", WinePath(dir_.File("missing")), nginx.Url("missing.exe")});
     EXPECT_EQ(r.exitCode, 22) << r.err;

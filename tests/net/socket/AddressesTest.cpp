@@ -96,7 +96,7 @@ TEST(Ipv6, NginxOnIpv6LoopbackOnlyIsReachedByLiteralAndByName) {
         EXPECT_EQ(engine.RemoteAddress.address, 0u) << "no IPv4 address to show";
         EXPECT_EQ(std::memcmp(engine.RemoteAddress.address6, Ipv6Loopback().bytes, 16), 0);
     }
-    EXPECT_EQ(nginx.Requests().size(), 2u);
+    EXPECT_EQ(nginx.Requests(2).size(), 2u);
 }
 
 TEST(Ipv6, LocalhostReachesNginxOnIpv6LoopbackWhenTheHostsFileSaysSo) {
