@@ -27,7 +27,7 @@ if(NOT WIN32)
 
   # Manual pages and the changelog are installed compressed, as Debian keeps them; gzip -n
   # leaves out the time stamp so that two builds of one tree give the same package.
-  find_program(QVL_GZIP gzip REQUIRED)
+  qvl_require_program(QVL_GZIP gzip)
   set(_compressed)
   foreach(_page qvlsetup.1 qvl-get.1 changelog)
     configure_file(${_packaging}/${_page} ${_generated}/${_page} @ONLY)

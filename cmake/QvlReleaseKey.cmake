@@ -2,16 +2,14 @@
 # turned into the 128 hex digits of its point (X then Y) that the installer embeds. The openssl
 # command line does the reading; a key it cannot read, or one on another curve or of another
 # kind, stops the configuration.
-find_program(QVL_OPENSSL_PROGRAM openssl)
+include(QvlTools)
 
 # The SubjectPublicKeyInfo of every P-256 key with an uncompressed point starts with these
 # bytes (id-ecPublicKey, prime256v1, a 66-byte bit string, 0x04); the 64 that follow are X, Y.
 set(_qvl_p256_prefix "3059301306072a8648ce3d020106082a8648ce3d03010703420004")
 
 function(qvl_release_key_hex pem out)
-  if(NOT QVL_OPENSSL_PROGRAM)
-    message(FATAL_ERROR "A release key needs the openssl program on the build machine (Debian: openssl)")
-  endif()
+  qvl_require_program(QVL_OPENSSL_PROGRAM openssl)
   if(NOT EXISTS "${pem}")
     message(FATAL_ERROR "Release key \"${pem}\" does not exist")
   endif()
@@ -41,9 +39,7 @@ endfunction()
 # A key pair for tests, made once per build folder: `dir`/test-key.pem (private) and
 # `dir`/test-key.pub.pem. Sets `out` to the public key's path.
 function(qvl_test_release_key dir out)
-  if(NOT QVL_OPENSSL_PROGRAM)
-    message(FATAL_ERROR "The signed-release tests need the openssl program (Debian: openssl)")
-  endif()
+  qvl_require_program(QVL_OPENSSL_PROGRAM openssl)
   if(NOT EXISTS "${dir}/test-key.pub.pem")
     file(MAKE_DIRECTORY "${dir}")
     execute_process(COMMAND "${QVL_OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${dir}/test-key.pem"

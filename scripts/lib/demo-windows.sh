@@ -28,10 +28,7 @@ demo_windows_stop() {
 demo_windows() { # ROOT RUN BASE-URL SERVER ACCESS-LOG HEADLESS
     local root=$1 run=$2 base_url=$3 server=$4 access_log=$5 headless=$6
     local build="$root/build-demo-win64" wine=/usr/lib/wine/wine64
-    local tool
-    for tool in x86_64-w64-mingw32-g++-posix "$wine" lnkinfo icotool Xvfb; do
-        command -v "$tool" >/dev/null 2>&1 || die "$tool is missing; run scripts/setup"
-    done
+    require_tools demo-windows
 
     say "building qvlsetup.exe (x86_64) for $base_url and the demo's Windows programs into build-demo-win64/"
     local launcher=()

@@ -2,6 +2,7 @@
 # The programs of scripts/tools.list, for the scripts that run them. Source this file, then:
 #   require_tools USE...     every program listed for one of the USEs must be runnable; each
 #                            missing one is named with its Debian package, and the script stops
+#   have_tools USE...        whether all of them can be run
 #   tools_of USE...          prints those programs, one a line
 #   tool_package PROGRAM     prints the Debian package of a listed program
 # A USE is a word of the list's third column (build, windows, test, demo, ...).
@@ -42,6 +43,14 @@ tool_present() { # PROGRAM
         /*) [ -x "$1" ] ;;
         *) command -v "$1" > /dev/null 2>&1 ;;
     esac
+}
+
+# Whether every program listed for one of the USEs can be run (for parts a script may leave out).
+have_tools() { # USE...
+    local program
+    while IFS= read -r program; do
+        tool_present "$program" || return 1
+    done < <(tools_of "$@")
 }
 
 require_tools() { # USE...

@@ -16,9 +16,9 @@ wine=${QVL_WINE:-/usr/lib/wine/wine64}
 # shellcheck source=../../scripts/lib/nginx.sh
 . "$source/scripts/lib/nginx.sh"
 
-for tool in "$wine" /usr/sbin/nginx lnkinfo; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: $tool is not installed"; exit 0; }
-done
+# shellcheck source=../../scripts/lib/tools.sh
+. "$source/scripts/lib/tools.sh"
+require_tools wine
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-install.XXXXXX")
 xvfb_pid=""

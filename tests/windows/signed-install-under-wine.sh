@@ -15,9 +15,9 @@ build=$1 demo=$2 source=$3
 # shellcheck source=../../scripts/lib/wine.sh
 . "$source/scripts/lib/wine.sh"
 
-for tool in "$WINE64" /usr/sbin/nginx openssl Xvfb; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIPPED: $tool is not installed"; exit 0; }
-done
+# shellcheck source=../../scripts/lib/tools.sh
+. "$source/scripts/lib/tools.sh"
+require_tools wine
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-signed.XXXXXX")
 cleanup() {
