@@ -126,3 +126,41 @@ TEST(ChildProcess, RunsAProgramOnAPathWithBlanksAndGivesItsExitCode) {
     dir.WriteFile("not a program.exe", "just text");
     EXPECT_EQ(ChildProcess::Run((dir / "not a program.exe").string()), std::nullopt);
 }
+
+// A chain archive in a folder whose name has a blank, with a decoy at the path the blank cuts
+// off: the archive runs, never the decoy, whether or not the volume gives short names.
+TEST(ChildProcess, TheProgramIsTheTargetPathNotWhatABlankCutsOff) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "John Doe");
+    const auto archive = dir / "John Doe" / "qvlchain.exe";
+    std::filesystem::copy_file(QVL_CHILD_PROBE_PATH, archive);
+    std::filesystem::copy_file(QVL_EXIT_NINE_PATH, dir / "John.exe");
+    const std::string commandLine = (dir / "command line.txt").string();
+    SetEnvironmentVariableA("QVL_PROBE_OUT", commandLine.c_str());
+    const auto code = ChildProcess::Run(archive.string());
+    SetEnvironmentVariableA("QVL_PROBE_OUT", nullptr);
+    EXPECT_EQ(code, 7) << "9 is the decoy";
+
+    // The command line is the path alone: its short form, or the path in quotes.
+    char shortPath[MAX_PATH * 2] = {};
+    const DWORD n = GetShortPathNameA(archive.string().c_str(), shortPath, sizeof shortPath);
+    const std::string given = qvl::test::ReadFileBytes(commandLine);
+    const std::string quoted = "\"" + archive.string() + "\"";
+    if (n > 0 && n < sizeof shortPath && std::string(shortPath).find(' ') == std::string::npos)
+        EXPECT_EQ(given, shortPath);
+    else
+        EXPECT_EQ(given, quoted);
+}
+
+TEST(ChildProcess, InheritsTheInstallersInheritableHandles) {
+    TempDir dir;
+    const auto program = dir / "probe.exe";
+    std::filesystem::copy_file(QVL_CHILD_PROBE_PATH, program);
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    const HANDLE event = CreateEventA(&inheritable, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    SetEnvironmentVariableA("QVL_PROBE_HANDLE", std::to_string(reinterpret_cast<std::uintptr_t>(event)).c_str());
+    EXPECT_EQ(ChildProcess::Run(program.string()), 7) << "the inheritable handle did not reach the child";
+    SetEnvironmentVariableA("QVL_PROBE_HANDLE", nullptr);
+    CloseHandle(event);
+}

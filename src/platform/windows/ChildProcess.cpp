@@ -1,5 +1,6 @@
 #include "platform/ChildProcess.h"
 
+#include <string>
 #include <vector>
 
 #include "platform/MessageTarget.h"
@@ -19,28 +20,48 @@ std::optional<int> Collect(HANDLE process) {
     return static_cast<int>(code);
 }
 
-}  // namespace
-
-ChildProcess::~ChildProcess() { Wait(); }
-
-bool ChildProcess::Start(const std::string& path) noexcept {
-    if (process_ != 0 || path.empty()) return false;
-    // The short form has no blanks, so the path is a command line as it stands.
+// The command line of a program started without arguments: the path's short form where the
+// volume gives one without blanks, else the path in quotes. NUL-terminated and writable, as
+// CreateProcessA wants it.
+std::vector<char> CommandLineOf(const std::string& path) {
     std::vector<char> shortPath(MAX_PATH + 1);
     DWORD n = GetShortPathNameA(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
     if (n >= shortPath.size()) {
         shortPath.resize(n + 1);
         n = GetShortPathNameA(path.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
     }
-    if (n == 0 || n >= shortPath.size()) return false;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, shortPath.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    if (n > 0 && n < shortPath.size()) {
+        const std::string shortForm(shortPath.data(), n);
+        if (shortForm.find_first_of(" \t") == std::string::npos)
+            return std::vector<char>(shortForm.c_str(), shortForm.c_str() + shortForm.size() + 1);
+    }
+    const std::string quoted = "\"" + path + "\"";
+    return std::vector<char>(quoted.c_str(), quoted.c_str() + quoted.size() + 1);
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() { Wait(); }
+
+bool ChildProcess::Start(const std::string& path) noexcept {
+    if (process_ != 0 || path.empty()) return false;
+    try {
+        // The program is named on its own, so a blank in the path can never make the system
+        // run a shorter path; the command line still names the program as its first word.
+        std::vector<char> commandLine = CommandLineOf(path);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        // The child inherits what the installer made inheritable (its sockets are not).
+        if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &info))
+            return false;
+        CloseHandle(info.hThread);
+        process_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+        return true;
+    } catch (...) {
         return false;
-    CloseHandle(info.hThread);
-    process_ = reinterpret_cast<std::intptr_t>(info.hProcess);
-    return true;
+    }
 }
 
 std::optional<int> ChildProcess::Wait() noexcept {
