@@ -33,7 +33,9 @@ public:
     // Returns false on any failure, and when there is nothing a desktop could launch: an empty
     // target (a desktop entry of an application must name a program), or a value the format
     // cannot carry (not UTF-8, or a control character other than tab, line feed and return).
-    // Never throws.
+    // On Windows the .lnk is written with an empty target too (its target path is then empty),
+    // and the link object refusing a value does not stop the save; false there means no file
+    // name, no link object, or a failed write. Never throws.
     bool Save(const std::string& fileName) const noexcept;
 
 private:

