@@ -18,7 +18,8 @@ constexpr uint32_t kFileAttributeReadOnly = 1;
 std::optional<std::string> GetEnvironmentVariable(const std::string& name);
 
 // Attribute bits of an existing file (32, plus 1 when it cannot be written) or folder (16);
-// kInvalidFileAttributes when nothing exists at the path.
+// on Windows every bit the system reports, as it reports them. kInvalidFileAttributes when
+// nothing exists at the path.
 uint32_t GetFileAttributes(const std::string& path);
 
 // Creates one folder level; false when it cannot (missing parent, no permission, name taken).

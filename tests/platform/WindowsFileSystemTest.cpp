@@ -69,6 +69,27 @@ TEST(FileAttributes, FolderFileReadOnlyFileAndNothing) {
     SetFileAttributesA(Windows(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can go
 }
 
+TEST(FileAttributes, AreTheSystemsValueAsItStands) {
+    // Folders with more than the folder bit: the probe gives every bit the system reports, not
+    // a folder's bare 16. Windows keeps the bits set here; wine reports a dot name as hidden.
+    TempDir dir;
+    std::filesystem::create_directory(dir / "Quorvale");
+    std::filesystem::create_directory(dir / ".quorvale");
+    const std::string marked = Windows(dir / "Quorvale"), dotted = Windows(dir / ".quorvale");
+    SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    bool moreThanAFolder = false;
+    for (const std::string& folder : {marked, dotted}) {
+        SCOPED_TRACE(folder);
+        const DWORD system = GetFileAttributesA(folder.c_str());
+        ASSERT_NE(system, INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributes(folder), system);
+        EXPECT_EQ(GetFileAttributes(folder + "\\"), system);
+        moreThanAFolder = moreThanAFolder || system != FILE_ATTRIBUTE_DIRECTORY;
+    }
+    SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can go
+    if (!moreThanAFolder) GTEST_SKIP() << "this file system reports no folder with more than the folder bit";
+}
+
 TEST(CreateDirectory, OneLevelWithOrWithoutTrailingSeparator) {
     TempDir dir;
     const std::string base = Windows(dir.Path());

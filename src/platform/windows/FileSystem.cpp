@@ -24,11 +24,8 @@ std::optional<std::string> GetEnvironmentVariable(const std::string& name) {
 
 uint32_t GetFileAttributes(const std::string& path) {
     if (path.empty()) return kInvalidFileAttributes;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
-    // The bits the installer looks at, as on every platform.
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kFileAttributeDirectory;
-    return kFileAttributeArchive | ((attributes & FILE_ATTRIBUTE_READONLY) ? kFileAttributeReadOnly : 0);
+    // The system's value as it stands: the installer logs every bit of it.
+    return GetFileAttributesA(path.c_str());
 }
 
 bool CreateDirectory(const std::string& path) {
