@@ -28,9 +28,10 @@ protected:
     int CompareLines(const std::string& a, const std::string& b) const override;
 };
 
-// Compares two header names by the current locale (LC_COLLATE, LC_CTYPE), ignoring case.
-// Negative, zero or positive like strcmp. In the "C" locale ASCII names compare as their
-// lower-case bytes do.
+// Compares two header names by the platform's locale, ignoring case (on Windows the user's
+// locale, elsewhere the current C locale: platform::CompareTextIgnoringCase), a NUL byte
+// ranking below every other character. Negative, zero or positive like strcmp. In the "C"
+// locale ASCII names compare as their lower-case bytes do.
 int CompareHeaderNames(const std::string& a, const std::string& b);
 
 }  // namespace qvl

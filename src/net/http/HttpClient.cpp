@@ -231,6 +231,7 @@ void THttpClient::Abort() {
 // ---- The command cycle -------------------------------------------------------------------------
 
 void THttpClient::RunCommand() {
+    const unsigned command = ++commandsStarted_;
     for (int pass = 1;; ++pass) {
         if (pass == 1) asGet_ = false;
         ParseURL();
@@ -243,12 +244,12 @@ void THttpClient::RunCommand() {
         BuildHeader();
         if (OnAboutToSend) OnAboutToSend(this);
         bool follow = false;
+        std::string target;
         try {
             Connect();
             SendRequest();
             ReplyCode = 0;
             ReadResponseHeader();
-            std::string target;
             follow = RedirectTarget(target);
             CaptureBody();
             if (ReplyCode < 300) {
@@ -268,15 +269,28 @@ void THttpClient::RunCommand() {
         }
         Disconnect();
 
+        bool nested = false;
         if (follow) {
             bool Handled = false;
             CarryCookie();
+            const int16_t passCode = ReplyCode;
+            const CommandState own = SavedCommandState();
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
+            if (commandsStarted_ != command) {
+                // OnRedirect issued a command of its own, which has run to its end: its reply
+                // decides whether this command goes on, and if it does, this command goes on
+                // as itself, to where its own redirection leads.
+                nested = true;
+                RestoreCommandState(own);
+                if (!FollowedStatus(ReplyCode)) return;
+                RequestURL = target;
+            }
             // RFC 9110 section 15.4.4: 303 is answered with a GET (a HEAD stays a HEAD).
-            if (ReplyCode == 303 && CurrentCmd != CmdHead) asGet_ = true;
+            if (passCode == 303 && CurrentCmd != CmdHead) asGet_ = true;
         }
-        if (ReplyCode == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
+        // A nested command that ended with 401 has had its own OnAuthenticationNeeded.
+        if (!nested && ReplyCode == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
         if (!follow) return;
         // A server that keeps redirecting (to itself, or round a circle) would hold the
         // command forever.
@@ -286,11 +300,28 @@ void THttpClient::RunCommand() {
     }
 }
 
-bool THttpClient::RedirectTarget(std::string& target) const {
-    switch (ReplyCode) {
-        case 300: case 301: case 302: case 303: case 307: case 308: break;
+bool THttpClient::FollowedStatus(int status) {
+    switch (status) {
+        case 300: case 301: case 302: case 303: case 307: case 308: return true;
         default: return false;
     }
+}
+
+THttpClient::CommandState THttpClient::SavedCommandState() const {
+    return CommandState{CurrentCmd, SendData, TargetURI, authHost_, authPort_, asGet_};
+}
+
+void THttpClient::RestoreCommandState(const CommandState& state) {
+    CurrentCmd = state.cmd;
+    SendData = state.sendData;
+    TargetURI = state.targetUri;
+    authHost_ = state.authHost;
+    authPort_ = state.authPort;
+    asGet_ = state.asGet;
+}
+
+bool THttpClient::RedirectTarget(std::string& target) const {
+    if (!FollowedStatus(ReplyCode)) return false;
     // A Location with a line break or NUL is no place to go, and would break every later
     // request it reached.
     if (Trimmed(LocationValue).empty() || HasLineBreakOrNul(LocationValue)) return false;

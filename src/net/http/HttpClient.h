@@ -101,7 +101,10 @@ public:
     // (before it disconnects). Do not start a command here.
     TResultEvent OnFailure;
     // A redirection about to be followed (RequestURL already holds where to), after
-    // disconnecting; Handled = true ends the command there.
+    // disconnecting; Handled = true ends the command there. A command issued from here runs to
+    // its end and its ReplyCode decides: the redirected command goes on (with its own method,
+    // data and credentials, to its own redirection's target) only when that reply is a
+    // redirection this client follows.
     THandlerEvent OnRedirect;
     // Status 401, after OnFailure and after disconnecting. The command then ends; a handler may
     // set HeaderInfo's credentials and issue the command again.
@@ -175,6 +178,16 @@ private:
     // For a redirection the cycle follows (300, 301, 302, 303, 307, 308 with a usable
     // Location): true, and the absolute URL it leads to.
     bool RedirectTarget(std::string& target) const;
+    static bool FollowedStatus(int status);
+    // What a command issued from OnRedirect replaces and the redirected command still needs.
+    struct CommandState {
+        CmdType cmd;
+        std::string sendData, targetUri, authHost;
+        int authPort;
+        bool asGet;
+    };
+    CommandState SavedCommandState() const;
+    void RestoreCommandState(const CommandState& state);
     void CarryCookie();
     bool HasBody() const;
     int64_t BodyLength() const;
@@ -182,6 +195,7 @@ private:
     void CaptureBody();
     void SendBodyText();
 
+    unsigned commandsStarted_ = 0;  // tells a command issued from OnRedirect apart
     bool asGet_ = false;     // a 303 turned the command into a GET
     bool chunked_ = false;   // the last reply's body is chunked
     std::string authHost_;   // origin of the command's first URL: where credentials may go

@@ -257,7 +257,7 @@ void TSocketEngine::SendWait() {
 void TSocketEngine::RaiseCloseError() {
     if (CloseErrorNo == 0) return;
     LastErrorNo = CloseErrorNo;
-    throw ESockError(SocketErrorText(static_cast<uint16_t>(CloseErrorNo)));
+    RaiseSocketError(static_cast<uint16_t>(CloseErrorNo), SocketErrorText(static_cast<uint16_t>(CloseErrorNo)));
 }
 
 void TSocketEngine::ReceiveTurn(bool nothingPending) {
@@ -280,9 +280,13 @@ void TSocketEngine::CheckSocketError(uint16_t expectedError, std::string& messag
     std::string text;
     GetErrorMessage(static_cast<uint16_t>(err), text);
     message = text;
+    RaiseSocketError(static_cast<uint16_t>(err), text);
+}
+
+void TSocketEngine::RaiseSocketError(uint16_t errorNo, const std::string& text) {
     if (OnSocketError) {
         const TOnSocketError handler = OnSocketError;
-        handler(this, static_cast<uint16_t>(err), text);
+        handler(this, errorNo, text);
     }
     throw ESockError(text);
 }

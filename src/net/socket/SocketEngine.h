@@ -229,6 +229,8 @@ protected:
     void ReceiveTurn(bool nothingPending);
     // At the end of the stream: raises ESockError with the error the peer's close carried.
     void RaiseCloseError();
+    // OnSocketError (when assigned) with the number and text, then ESockError with the text.
+    [[noreturn]] void RaiseSocketError(uint16_t errorNo, const std::string& text);
     // The receive loop of both captures: hands every chunk to `store`, counts it and fires
     // OnPacketRecvd, until the peer closes, the socket is found not connected, `full()` says
     // enough, the framing wants no more, or Canceled is set. The caller arms the timer and

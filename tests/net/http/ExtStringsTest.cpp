@@ -3,9 +3,14 @@
 
 #include <clocale>
 #include <string>
+#include <utility>
 
 #include "framework/Exception.h"
 #include "net/http/ExtStrings.h"
+
+#ifdef _WIN32
+#include "support/Win32Headers.h"
+#endif
 
 using namespace qvl;
 
@@ -141,3 +146,27 @@ TEST(ExStringList, AsciiNamesIgnoreCaseInTheCLocaleAndInUtf8) {
         EXPECT_NE(CompareHeaderNames("X\xFF", "x\xFE"), 0);
     }
 }
+
+#ifdef _WIN32
+// On Windows names compare as the user's locale compares text with case ignored: the letters of
+// the ANSI code page fold, and the order is the locale's (a hyphen weighs less than a letter).
+TEST(ExStringList, WindowsNamesCompareByTheUsersLocale) {
+    const auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+    const std::pair<const char*, const char*> pairs[] = {
+        {"host", "HOST"}, {"Accept", "cookie"}, {"Referer", "host"}, {"\xC4rger", "\xE4RGER"},
+        {"a-c", "ab"}, {"co-op", "coop"}, {"Host", "Hostx"}, {"\xC9tag", "etag"}};
+    for (const auto& [a, b] : pairs) {
+        SCOPED_TRACE(std::string(a) + " / " + b);
+        const int system = CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a, -1, b, -1);
+        ASSERT_NE(system, 0);
+        EXPECT_EQ(sign(CompareHeaderNames(a, b)), system - CSTR_EQUAL);
+    }
+    EXPECT_EQ(CompareHeaderNames("\xC4rger", "\xE4RGER"), 0);
+    EXPECT_GT(CompareHeaderNames("a-c", "ab"), 0);
+
+    TExStringList l;
+    l.Add("GET / HTTP/1.0");
+    l.Add("\xE4rger: 1");
+    EXPECT_EQ(l.IndexOfHeader("\xC4RGER"), 1);
+}
+#endif

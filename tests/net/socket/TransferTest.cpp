@@ -229,7 +229,7 @@ TEST(CaptureFile, UncreatableFileFailsBeforeReceiving) {
 
 // A reset is not the end of the data, even though the notifier's look at the socket took its
 // error before the receiving operation could see it.
-TEST(Reset, EndsEveryReceiveWithTheResetsError) {
+TEST(Reset, EndsEveryReceiveWithOnSocketErrorAndTheResetsError) {
     if (test::RunningUnderWine()) GTEST_SKIP() << "wine reports a reset as a normal close (error 0, recv 0)";
     test::TempDir dir("qvl-socket-test");
     const std::string path = enginetest::FileIn(dir, "reset.bin");
@@ -238,6 +238,11 @@ TEST(Reset, EndsEveryReceiveWithTheResetsError) {
         ScriptedServer server(Script().Send("no line end yet").WaitForRelease().Reset());
         auto engine = ConnectedEngine(server);
         engine->OnPacketRecvd = [&](TObject*) { server.Release(); };
+        // As for every other socket error, the event comes first and then the exception.
+        std::vector<std::string> reported;
+        engine->OnSocketError = [&](TObject*, uint16_t no, const std::string& text) {
+            reported.push_back(std::to_string(no) + " " + text);
+        };
         const std::string what = op;
         std::string text;
         if (what == "ReadLn") {
@@ -251,6 +256,7 @@ TEST(Reset, EndsEveryReceiveWithTheResetsError) {
             EXPECT_EQ(MessageOf([&] { engine->CaptureString(text, -1); }), "10054:Connection reset by peer");
             EXPECT_EQ(text, "no line end yet");
         }
+        EXPECT_EQ(reported, std::vector<std::string>{"10054 10054:Connection reset by peer"});
         EXPECT_TRUE(server.WaitUntilFinished(1, 5000));
 
         // The next connection starts clean.
