@@ -34,8 +34,12 @@ constexpr intptr_t MakeLParam(unsigned lo, unsigned hi) {
 class MessageTarget {
 public:
     using Handler = std::function<void(const Message&)>;
+    // What the target serves. On Windows a timer's window is of class "TmrWindowClass" and every
+    // other target's of class "SocketWindowClass", so tools that list windows tell them apart;
+    // elsewhere the kind changes nothing.
+    enum class Kind { Socket, Timer };
 
-    explicit MessageTarget(Handler handler);
+    explicit MessageTarget(Handler handler, Kind kind = Kind::Socket);
     ~MessageTarget();
     MessageTarget(const MessageTarget&) = delete;
     MessageTarget& operator=(const MessageTarget&) = delete;

@@ -11,7 +11,7 @@ std::unique_ptr<platform::MessageTarget> CreateTimerWindow(TThreadTimer* owner) 
         // A failing OnTimer handler is reported like any other error of the program and must
         // not stop the timer's later ticks.
         Application::Guarded([owner] { owner->Tick(); });
-    });
+    }, platform::MessageTarget::Kind::Timer);
 }
 
 }  // namespace qvl

@@ -135,7 +135,7 @@ struct MessageTarget::Impl {
     std::unique_ptr<TargetObject> object;
 };
 
-MessageTarget::MessageTarget(Handler handler) : impl_(std::make_unique<Impl>()) {
+MessageTarget::MessageTarget(Handler handler, Kind) : impl_(std::make_unique<Impl>()) {
     impl_->object = std::make_unique<TargetObject>(std::move(handler));
     auto& registry = Targets();
     std::lock_guard lock(registry.mutex);

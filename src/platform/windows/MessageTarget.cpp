@@ -13,7 +13,8 @@
 namespace qvl::platform {
 namespace {
 
-const char kClassName[] = "SocketWindowClass";
+const char kSocketClassName[] = "SocketWindowClass";
+const char kTimerClassName[] = "TmrWindowClass";
 
 // Messages that our PostMessage queues travel inside this one: lParam points to an Envelope
 // that the queue owns until the window procedure (or the purge of a destroyed target) frees it.
@@ -112,12 +113,14 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 void RegisterWindowClass() {
     static std::once_flag once;
     std::call_once(once, [] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = WindowProcedure;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kClassName;
-        // A failure shows as CreateWindowExA failing, which is checked.
-        RegisterClassA(&windowClass);
+        for (const char* name : {kSocketClassName, kTimerClassName}) {
+            WNDCLASSA windowClass{};
+            windowClass.lpfnWndProc = WindowProcedure;
+            windowClass.hInstance = GetModuleHandleA(nullptr);
+            windowClass.lpszClassName = name;
+            // A failure shows as CreateWindowExA failing, which is checked.
+            RegisterClassA(&windowClass);
+        }
     });
 }
 
@@ -138,13 +141,13 @@ struct MessageTarget::Impl {
     std::unique_ptr<TargetObject> object;
 };
 
-MessageTarget::MessageTarget(Handler handler) : impl_(std::make_unique<Impl>()) {
+MessageTarget::MessageTarget(Handler handler, Kind kind) : impl_(std::make_unique<Impl>()) {
     RegisterWindowClass();
     impl_->object = std::make_unique<TargetObject>();
     TargetObject* object = impl_->object.get();
     object->handler = std::move(handler);
     // Message-only: it gets every posted message and timer, needs no display, and is never shown.
-    object->hwnd = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+    object->hwnd = CreateWindowExA(0, kind == Kind::Timer ? kTimerClassName : kSocketClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                    GetModuleHandleA(nullptr), nullptr);
     if (!object->hwnd)
         throw Exception("Cannot create a message window: error " + std::to_string(GetLastError()));

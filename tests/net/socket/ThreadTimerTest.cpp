@@ -11,6 +11,10 @@
 #include "framework/Application.h"
 #include "net/socket/ThreadTimer.h"
 
+#ifdef _WIN32
+#include "support/Win32Headers.h"
+#endif
+
 namespace qvl {
 namespace {
 
@@ -102,6 +106,35 @@ TEST(ThreadTimer, RaisingHandlerIsReportedAndLaterTicksStillRun) {
     ASSERT_GE(shown.size(), 3u);
     EXPECT_NE(shown[0].find("tick failed"), std::string::npos);
 }
+
+#ifdef _WIN32
+// The message-only windows of one class that exist in this process right now.
+int WindowsOfClass(const char* className) {
+    int count = 0;
+    for (HWND hwnd = FindWindowExA(HWND_MESSAGE, nullptr, className, nullptr); hwnd != nullptr;
+         hwnd = FindWindowExA(HWND_MESSAGE, hwnd, className, nullptr))
+        ++count;
+    return count;
+}
+
+TEST(ThreadTimer, TimersHaveWindowsOfTheirOwnClassApartFromTheEnginesWindow) {
+    const int timersBefore = WindowsOfClass("TmrWindowClass");
+    const int socketsBefore = WindowsOfClass("SocketWindowClass");
+    {
+        TThreadTimer timer;
+        EXPECT_EQ(WindowsOfClass("TmrWindowClass"), timersBefore + 1);
+        EXPECT_EQ(WindowsOfClass("SocketWindowClass"), socketsBefore);
+    }
+    {
+        // The engine's notification window, and its time-out timer's own window.
+        TSocketEngine engine;
+        EXPECT_EQ(WindowsOfClass("SocketWindowClass"), socketsBefore + 1);
+        EXPECT_EQ(WindowsOfClass("TmrWindowClass"), timersBefore + 1);
+    }
+    EXPECT_EQ(WindowsOfClass("TmrWindowClass"), timersBefore);
+    EXPECT_EQ(WindowsOfClass("SocketWindowClass"), socketsBefore);
+}
+#endif
 
 }  // namespace
 }  // namespace qvl
