@@ -2,7 +2,7 @@
 # turned into the 128 hex digits of its point (X then Y) that the installer embeds. The openssl
 # command line does the reading; a key it cannot read, or one on another curve or of another
 # kind, stops the configuration.
-include(QvlTools)
+include("${CMAKE_CURRENT_LIST_DIR}/QvlTools.cmake")
 
 # The SubjectPublicKeyInfo of every P-256 key with an uncompressed point starts with these
 # bytes (id-ecPublicKey, prime256v1, a 66-byte bit string, 0x04); the 64 that follow are X, Y.

@@ -4,8 +4,11 @@
 #   qvl_require_program(VAR PROGRAM)   VAR := the program's path
 #   qvl_require_programs(USE...)       every program the list gives for one of the USEs
 
-set(QVL_TOOLS_LIST ${CMAKE_SOURCE_DIR}/scripts/tools.list)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QVL_TOOLS_LIST})
+# Relative to this file, so that `cmake -P` scripts that include it find the list too.
+get_filename_component(QVL_TOOLS_LIST "${CMAKE_CURRENT_LIST_DIR}/../scripts/tools.list" ABSOLUTE)
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QVL_TOOLS_LIST})
+endif()
 
 # The list's lines as "PROGRAM;PACKAGE;USES".
 function(_qvl_tools_lines out)
