@@ -20,10 +20,12 @@ constexpr long kEngineEventMask = kFdRead | kFdOob | kFdAccept | kFdConnect | kF
 constexpr int kMsgPeek = 2;  // recv flag: copy pending bytes without taking them
 
 // Windows Sockets error numbers used by the engine.
+constexpr int kWsaEIntr = 10004;
 constexpr int kWsaEWouldBlock = 10035;
 constexpr int kWsaENotConn = 10057;
 constexpr int kWsaEConnRefused = 10061;
 constexpr int kWsaEConnReset = 10054;
+constexpr int kWsaETimedOut = 10060;
 constexpr int kWsaHostNotFound = 11001;
 constexpr int kWsaTryAgain = 11002;
 constexpr int kWsaNoRecovery = 11003;

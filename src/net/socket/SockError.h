@@ -1,16 +1,24 @@
 #pragma once
 // The socket engine's exceptions and the table of socket error texts.
 #include <string>
+#include <utility>
 
 #include "framework/Exception.h"
 
 namespace qvl {
 
 // Every failure the socket engine detects itself (except the timer's "No Timer") is raised as
-// ESockError or a descendant; it carries only its message.
+// ESockError or a descendant. Beside its message it carries the Windows Sockets error number
+// the failure came with (0 for a failure of the engine's own, such as "Connection Failed");
+// callers decide by the number, never by the text.
 class ESockError : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESockError(std::string message, int errorNo = 0)
+        : Exception(std::move(message)), errorNo_(errorNo) {}
+    int ErrorNo() const noexcept { return errorNo_; }
+
+private:
+    int errorNo_;
 };
 
 // A transfer ended because Canceled was set (Cancel, Abort, or the time-out through Abort).

@@ -6,6 +6,7 @@
 #include "framework/Application.h"
 #include "framework/FileStream.h"
 #include "net/socket/NotifyWindow.h"
+#include "net/socket/PlainTransport.h"
 #include "net/socket/TimerOffOnExit.h"
 #include "platform/HostLookup.h"
 
@@ -54,7 +55,9 @@ int TSocketEngine::startupCount_ = 0;
 int TSocketEngine::StartupCount() { return startupCount_; }
 
 TSocketEngine::TSocketEngine(TComponent* owner)
-    : TComponent(owner), IOBuffer(std::make_unique<char[]>(kIOBufferSize)) {
+    : TComponent(owner),
+      IOBuffer(std::make_unique<char[]>(kIOBufferSize)),
+      transport_(std::make_unique<TPlainTransport>(platform::kNoSocket)) {
     NotifyWindow = CreateNotifyWindow(this);
     TimeOutTimer = std::make_unique<TThreadTimer>(this);
     TimeOutTimer->SetEnabled(false);
@@ -105,6 +108,7 @@ void TSocketEngine::InitializeSockets() {
             platform::SetLingerZero(fd);
             lingerZero_ = true;
             RegisterSocket(fd);
+            PlainTransportOn();
         } catch (...) {
             if (--startupCount_ == 0) platform::CleanupSockets();
             throw;
@@ -117,6 +121,31 @@ void TSocketEngine::InitializeSockets() {
 void TSocketEngine::RegisterSocket(int fd) {
     platform::AsyncSelect(fd, NotifyWindow ? NotifyWindow->Id() : 0,
                           platform::kSocketEventMessage, platform::kEngineEventMask);
+}
+
+void TSocketEngine::PlainTransportOn() {
+    transport_ = std::make_unique<TPlainTransport>(SocketHandle);
+    received_.Clear();
+    closeDeferred_ = false;
+    ++connection_;
+}
+
+void TSocketEngine::UseTransport(std::unique_ptr<TTransport> transport) {
+    transport_ = std::move(transport);
+    received_.Clear();
+    TimerOn();
+    {
+        TimerOffOnExit timerOff(*this);
+        while (!Canceled && transport_->CompleteConnect() < 0) {
+            CheckError(platform::kWsaEWouldBlock, transport_->LastError());
+            TransportWait();
+            platform::ProcessMessages();
+        }
+    }
+    if (Canceled) {
+        Canceled = false;
+        throw ESockError(TimedOut ? "Connection Timed out" : "Connection Canceled");
+    }
 }
 
 void TSocketEngine::Disconnect() {
@@ -138,12 +167,13 @@ void TSocketEngine::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     Connected = false;
     if (SocketHandle == platform::kNoSocket) return;
+    transport_->Shutdown();
     if (platform::CloseSocket(SocketHandle) != 0) {
-        std::string message;
-        CheckSocketError(platform::kWsaEWouldBlock, message);
+        CheckSocketError(platform::kWsaEWouldBlock);
         return;
     }
     SocketHandle = platform::kNoSocket;
+    PlainTransportOn();
     if (!Destroying() && OnDisconnect) {
         const TNotifyEvent handler = OnDisconnect;
         handler(this);
@@ -151,14 +181,14 @@ void TSocketEngine::RequestCloseSocket() {
     if (FinalClose) return;
     const int fd = platform::CreateSocket(0);
     if (fd == platform::kNoSocket) {
-        std::string message;
-        CheckSocketError(platform::kWsaEWouldBlock, message);
+        CheckSocketError(platform::kWsaEWouldBlock);
         return;
     }
     SocketHandle = fd;
     socketFamily_ = platform::kAfInet;
     lingerZero_ = false;
     RegisterSocket(fd);
+    PlainTransportOn();
 }
 
 void TSocketEngine::StatusMessage(uint8_t level, const std::string& text) {
@@ -192,6 +222,10 @@ void TSocketEngine::TimerFired(TObject*) {
 
 void TSocketEngine::HandleNotification(const platform::Message& message) {
     Application::Swallowed([&] {
+        if (message.msg == kDeferredCloseMessage) {
+            if (message.wParam == connection_ && !DataAvailable()) RequestCloseSocket();
+            return;
+        }
         const unsigned event = platform::LoWord(message.lParam);
         const unsigned error = platform::HiWord(message.lParam);
         LastNotifyOK = error == 0;
@@ -226,8 +260,10 @@ void TSocketEngine::HandleNotification(const platform::Message& message) {
                 // The notifier's look at the socket has taken a reset's error from it; the
                 // receive that meets the end of the stream next raises it from here.
                 if (error != 0) CloseErrorNo = static_cast<int>(error);
-                // With unread data left, the reader meets the end of the stream itself.
+                // With unread data left, the reader meets the end of the stream itself; data
+                // already in the receive buffer is the socket's too, so its close waits for it.
                 if (!DataAvailable()) RequestCloseSocket();
+                else if (received_.Size() > 0) closeDeferred_ = true;
                 break;
             default:
                 break;
@@ -248,10 +284,13 @@ void TSocketEngine::WaitTurn() {
     platform::ProcessMessages();
 }
 
-void TSocketEngine::SendWait() {
-    // Until the peer reads, there is nothing to do but wait: for room in the socket, or for a
-    // message (the time-out timer, a cancel, the window), never spinning.
-    platform::WaitForSocketOrMessage(SocketHandle, kIdleWaitMs, platform::SocketWait::Writable);
+void TSocketEngine::TransportWait() {
+    // Until the peer moves, there is nothing to do but wait: for the socket, or for a message
+    // (the time-out timer, a cancel, the window), never spinning.
+    platform::WaitForSocketOrMessage(SocketHandle, kIdleWaitMs,
+                                     transport_->Wants() == TTransport::Want::Write
+                                         ? platform::SocketWait::Writable
+                                         : platform::SocketWait::Readable);
 }
 
 void TSocketEngine::RaiseCloseError() {
@@ -262,7 +301,7 @@ void TSocketEngine::RaiseCloseError() {
 
 void TSocketEngine::ReceiveTurn(bool nothingPending) {
     if (nothingPending) {
-        platform::WaitForSocketOrMessage(SocketHandle, kIdleWaitMs);
+        TransportWait();
     } else {
         platform::ProcessMessages();
     }
@@ -270,16 +309,15 @@ void TSocketEngine::ReceiveTurn(bool nothingPending) {
 
 // ---- Errors -------------------------------------------------------------------------------------
 
-void TSocketEngine::CheckSocketError(uint16_t expectedError, std::string& message) {
-    const int err = platform::LastSocketError();
+void TSocketEngine::CheckSocketError(uint16_t expectedError) {
+    CheckError(expectedError, platform::LastSocketError());
+}
+
+void TSocketEngine::CheckError(uint16_t expectedError, int err) {
     LastErrorNo = err;
-    if (err == expectedError || err <= 10000) {
-        message.clear();
-        return;
-    }
+    if (err == expectedError || err <= 10000) return;
     std::string text;
     GetErrorMessage(static_cast<uint16_t>(err), text);
-    message = text;
     RaiseSocketError(static_cast<uint16_t>(err), text);
 }
 
@@ -288,7 +326,7 @@ void TSocketEngine::RaiseSocketError(uint16_t errorNo, const std::string& text) 
         const TOnSocketError handler = OnSocketError;
         handler(this, errorNo, text);
     }
-    throw ESockError(text);
+    throw ESockError(text, errorNo);
 }
 
 void TSocketEngine::GetErrorMessage(uint16_t errorNo, std::string& message) {
@@ -313,14 +351,13 @@ void TSocketEngine::SendBuffer(const void* data, uint16_t length) {
                 }
             }
             while (left > 0 && !Canceled) {
-                const int n = platform::SendSocket(SocketHandle, rest, static_cast<int>(left));
+                const int n = transport_->Send(rest, static_cast<int>(left));
                 if (n > 0) {
                     rest += n;
                     left -= static_cast<size_t>(n);
                 } else if (n < 0) {
-                    std::string message;
-                    CheckSocketError(platform::kWsaEWouldBlock, message);
-                    SendWait();
+                    CheckError(platform::kWsaEWouldBlock, transport_->LastError());
+                    TransportWait();
                 } else {
                     break;
                 }
@@ -386,7 +423,7 @@ void TSocketEngine::SendFile(const std::string& fileName) {
         const char* rest = buffer;
         int left = static_cast<int>(chunk);
         while (left > 0 && !Canceled) {
-            const int n = platform::SendSocket(SocketHandle, rest, left);
+            const int n = transport_->Send(rest, left);
             if (n > 0) {
                 stall.Stop();
                 rest += n;
@@ -397,10 +434,9 @@ void TSocketEngine::SendFile(const std::string& fileName) {
                     handler(this);
                 }
             } else if (n < 0) {
-                std::string message;
-                CheckSocketError(platform::kWsaEWouldBlock, message);
+                CheckError(platform::kWsaEWouldBlock, transport_->LastError());
                 stall.Start();
-                SendWait();
+                TransportWait();
                 continue;
             }
             platform::ProcessMessages();
@@ -422,8 +458,7 @@ int TSocketEngine::Accept() {
     platform::SocketAddress peer;
     const int fd = platform::AcceptSocket(SocketHandle, &peer);
     if (fd == platform::kNoSocket) {
-        std::string message;
-        CheckSocketError(platform::kWsaEWouldBlock, message);
+        CheckSocketError(platform::kWsaEWouldBlock);
         return platform::kNoSocket;
     }
     RegisterSocket(fd);

@@ -9,7 +9,11 @@
 // One instance owns one TCP socket at a time. After a close (Disconnect, a peer close seen with
 // no unread data) it holds a fresh, unconnected socket, ready for the next Connect.
 //
-// Everything runs on the GUI thread; a QCoreApplication (or subclass) must exist.
+// The bytes go through a transport (TTransport: plain, or a session such as TLS installed after
+// the connect) and arrive in the engine's receive buffer, from which lines and captures are read.
+//
+// Everything runs on the GUI thread, inside the platform's message loop: on Linux a
+// QCoreApplication (or subclass) must exist; on Windows the thread's own message queue serves.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,8 +23,10 @@
 #include "framework/Component.h"
 #include "framework/StringList.h"
 #include "net/socket/CaptureFraming.h"
+#include "net/socket/ReceiveBuffer.h"
 #include "net/socket/SockError.h"
 #include "net/socket/ThreadTimer.h"
+#include "net/socket/Transport.h"
 #include "platform/MessageTarget.h"
 #include "platform/Sockets.h"
 
@@ -45,7 +51,8 @@ struct TRemoteAddress {
 
 class TSocketEngine : public TComponent {
 public:
-    // Size of IOBuffer; every receive and every file chunk uses at most kChunkSize bytes of it.
+    // Size of IOBuffer; every file chunk sent uses at most kChunkSize bytes of it, and every
+    // chunk a capture takes is at most kChunkSize bytes.
     static constexpr int kIOBufferSize = 65540;
     static constexpr int kChunkSize = 65536;
     // Longest line ReadLn returns, LF included; longest text Write sends.
@@ -164,9 +171,9 @@ public:
 
     // ---- Errors ----------------------------------------------------------------------------
     // Right after a failed socket call: reads the platform's error into LastErrorNo. The
-    // expected number (10035 everywhere) and numbers up to 10000 pass with message := "".
-    // Otherwise fires OnSocketError, then raises ESockError with the numbered text.
-    void CheckSocketError(uint16_t expectedError, std::string& message);
+    // expected number (10035 everywhere) and numbers up to 10000 pass. Otherwise fires
+    // OnSocketError, then raises ESockError with the numbered text and the number.
+    void CheckSocketError(uint16_t expectedError);
     // Reports (8) "Looking Up Error Message" + message's incoming content, then message := the
     // text of errorNo (see SocketErrorText).
     void GetErrorMessage(uint16_t errorNo, std::string& message);
@@ -181,7 +188,8 @@ public:
     void Write(const std::string& text);
     // Write of text + CR LF.
     void Writeln(const std::string& text);
-    // Reads one line, LF included (a CR before it is kept); what follows stays in the socket.
+    // Reads one line, LF included (a CR before it is kept); what follows stays in the receive
+    // buffer for the next read.
     // Empty when the peer closed (also mid-line) or the socket is not connected. Raises
     // EAbortError "Socket readln aborted" on cancel/time-out (clearing Canceled), ESockError
     // "Line too long: no line end within 65536 bytes" for a longer line, ESockError on a
@@ -210,8 +218,16 @@ public:
     // As CaptureFile into `text` (emptied first); stops before a recv once the length reached
     // maxLength (-1 = no limit; chunks are appended whole). EAbortError "Socket capture aborted".
     void CaptureString(std::string& text, int maxLength, TCaptureFraming* framing = nullptr);
-    // Reports (8) "Data Available"; true when at least one byte is pending, unread.
+    // Reports (8) "Data Available"; true when at least one byte is pending, unread (in the
+    // receive buffer or in the transport).
     bool DataAvailable();
+    // Puts `transport` in place of the plain one over the connected socket (an HTTPS
+    // connection, right after Connect) and runs its CompleteConnect to the end, waiting as the
+    // transport wants, dispatching messages, within TimeOut. Raises ESockError "Connection
+    // Timed out" / "Connection Canceled" (Canceled cleared), or the numbered error of a failed
+    // set-up after OnSocketError. The transport stays until the socket is closed.
+    void UseTransport(std::unique_ptr<TTransport> transport);
+    TTransport& Transport() { return *transport_; }
     // On a listening SocketHandle: waits (2 ms turns) for the accept notification, accepts, and
     // registers the new socket with NotifyWindow; RemoteAddress := the peer. Returns the new
     // socket (SocketHandle is unchanged). Raises ESockError "Accepting Canceled" (Canceled
@@ -219,7 +235,7 @@ public:
     virtual int Accept();
 
 protected:
-    // The transfer buffer of every send and receive.
+    // The transfer buffer of every send (received bytes go to the receive buffer).
     std::unique_ptr<char[]> IOBuffer;
 
     // One turn of the lookup/connect/accept waits: sleep 2 ms, then dispatch.
@@ -240,13 +256,31 @@ protected:
 
 private:
     void RegisterSocket(int fd);
+    // After SocketHandle changed: a plain transport over it and an empty receive buffer.
+    void PlainTransportOn();
+    // CheckSocketError for the error number `err` of the socket or the transport.
+    void CheckError(uint16_t expectedError, int err);
+    // Fills the receive buffer once: 1 when bytes came, 0 at the end of the stream (the caller
+    // raises a reset's error, see RaiseCloseError), -1 after a would-block it waited on
+    // (bounded); other errors raise.
+    int FillReceived();
+    // Hands out `n` bytes of the receive buffer; posts the deferred close when it runs empty.
+    void Consume(int n);
     // Puts a fresh socket of `family` in place of the current one (closed silently: it never
     // connected). False, the current one kept, when none can be made.
     bool ReplaceSocket(uint16_t family);
     void SetRemoteHost(const platform::SocketAddress& address);
-    // After a send found the socket full: waits for room or a message.
-    void SendWait();
-    void ReceiveExactly(char* into, int count);
+    // After the transport would block: waits (bounded) for the socket in the direction the
+    // transport wants, or a message.
+    void TransportWait();
+
+    std::unique_ptr<TTransport> transport_;
+    TReceiveBuffer received_;  // what the transport delivered and nobody has read yet
+    // The peer's close arrived while received_ held bytes: handle it when they are read.
+    bool closeDeferred_ = false;
+    uintptr_t connection_ = 0;  // counts the sockets, so a deferred close finds its own
+    // A number of the engine's range (from 1125) that the socket service never sends.
+    static constexpr unsigned kDeferredCloseMessage = 0x7FFF;
 
     uint64_t lookupHandle_ = 0;
     uint16_t socketFamily_ = platform::kAfInet;  // of SocketHandle

@@ -45,8 +45,10 @@ void TSocketEngine::ResolveHost() {
     platform::CancelHostLookup(lookupHandle_);
     lookupHandle_ = 0;
 
-    if (TimedOut) throw ESockError("Host Lookup Timed Out");
-    if (Canceled) throw ESockError("Host Lookup Canceled");
+    // Numbered as the socket service numbers a time-out and a canceled call, so that Connect
+    // tells them from a failed lookup.
+    if (TimedOut) throw ESockError("Host Lookup Timed Out", platform::kWsaETimedOut);
+    if (Canceled) throw ESockError("Host Lookup Canceled", platform::kWsaEIntr);
     if (!LastNotifyOK) throw ESockError("Host Lookup Failed");
     RemoteAddresses = LookupAddresses;
     if (!RemoteAddresses.empty()) SetRemoteHost(RemoteAddresses.front());
@@ -67,9 +69,7 @@ void TSocketEngine::Connect() {
         try {
             ResolveHost();
         } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") {
-                throw;
-            }
+            if (e.ErrorNo() == platform::kWsaETimedOut || e.ErrorNo() == platform::kWsaEIntr) throw;
             // A failed lookup leaves the address 0, which the test below deals with.
         }
         if (!RemoteAddresses.empty()) break;
@@ -97,8 +97,7 @@ void TSocketEngine::Connect() {
         // that cannot connect again: each further attempt gets a fresh socket of its family.
         if ((i > 0 || to.family != socketFamily_) && !ReplaceSocket(to.family)) {
             if (!last) continue;
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
+            CheckSocketError(platform::kWsaEWouldBlock);
         }
         WaitDone = false;
         LastNotifyOK = true;
@@ -107,8 +106,7 @@ void TSocketEngine::Connect() {
                 LastErrorNo = platform::LastSocketError();
                 continue;
             }
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
+            CheckSocketError(platform::kWsaEWouldBlock);
         }
         if (!timerOn) TimerOn();
         timerOn = true;
@@ -140,6 +138,7 @@ bool TSocketEngine::ReplaceSocket(uint16_t family) {
     socketFamily_ = family;
     if (lingerZero_) platform::SetLingerZero(fd);
     RegisterSocket(fd);
+    PlainTransportOn();
     return true;
 }
 

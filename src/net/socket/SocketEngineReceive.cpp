@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "framework/FileStream.h"
 #include "net/socket/SocketEngine.h"
@@ -9,71 +10,61 @@
 
 namespace qvl {
 
-void TSocketEngine::ReceiveExactly(char* into, int count) {
-    while (count > 0) {
-        const int n = platform::RecvSocket(SocketHandle, into, count, 0);
-        if (n > 0) {
-            into += n;
-            count -= n;
-        } else if (n < 0) {
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
-        } else {
-            break;
-        }
-    }
+int TSocketEngine::FillReceived() {
+    int error = 0;
+    const int n = received_.Fill(*transport_, &error);
+    if (n > 0) return 1;
+    if (n == 0) return 0;
+    LastErrorNo = error;
+    // A socket that is not connected (a close handled meanwhile put a fresh one in place) has
+    // no more to give.
+    if (error == platform::kWsaENotConn) return 0;
+    CheckError(platform::kWsaEWouldBlock, error);
+    ReceiveTurn(true);
+    return -1;
 }
 
 void TSocketEngine::ReadLn(std::string& line) {
     StatusMessage(8, "ReadLn");
     TimerOn();
     TimerOffOnExit timerOff(*this);
-    char* const buffer = IOBuffer.get();
-    // IOBuffer holds the line so far followed by a peeked copy of what is pending; `line` holds
-    // the part already taken from the socket, so whatever follows the line stays in the socket.
-    int taken = 0;
-    int lineEnd = -1;
     line.clear();
+    int searched = 0;  // bytes at the buffer's start known to hold no line end
+    int lineLength = 0;
+    bool filled = false;  // bytes came since the last turn of the message loop
     do {
-        const int n = platform::RecvSocket(SocketHandle, buffer + taken, kMaxLineLength - taken,
-                                           platform::kMsgPeek);
-        if (n == 0) {
-            line.clear();
+        const int size = std::min(received_.Size(), kMaxLineLength);
+        // A handler that closed the connection meanwhile has emptied the buffer.
+        searched = std::min(searched, size);
+        const void* lf = std::memchr(received_.Data() + searched, '\n', static_cast<size_t>(size - searched));
+        if (lf != nullptr) {
+            lineLength = static_cast<int>(static_cast<const char*>(lf) - received_.Data()) + 1;
+            break;
+        }
+        if (size >= kMaxLineLength) throw ESockError("Line too long: no line end within 65536 bytes");
+        searched = size;
+        // Messages are dispatched only while the line is incomplete, as each receive would.
+        if (filled) {
+            filled = false;
+            ReceiveTurn(false);
+            continue;
+        }
+        const int got = FillReceived();
+        if (got == 0) {
+            // The stream ended inside the line: that part is gone with it.
+            received_.Consume(received_.Size());
             RaiseCloseError();
             return;
         }
-        if (n < 0) {
-            LastErrorNo = platform::LastSocketError();
-            if (LastErrorNo == platform::kWsaENotConn) {
-                line.clear();
-                RaiseCloseError();
-                return;
-            }
-            std::string message;
-            CheckSocketError(platform::kWsaEWouldBlock, message);
-            ReceiveTurn(true);
-            continue;
-        }
-        const void* lf = std::memchr(buffer + taken, '\n', static_cast<size_t>(n));
-        if (lf != nullptr) {
-            lineEnd = static_cast<int>(static_cast<const char*>(lf) - buffer);
-            break;
-        }
-        if (taken + n >= kMaxLineLength) {
-            throw ESockError("Line too long: no line end within 65536 bytes");
-        }
-        line.resize(static_cast<size_t>(taken + n));
-        ReceiveExactly(line.data() + taken, n);
-        taken += n;
-        ReceiveTurn(false);
+        filled = got > 0;
     } while (!Canceled);
 
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket readln aborted");
     }
-    line.resize(static_cast<size_t>(lineEnd + 1));
-    ReceiveExactly(line.data() + taken, lineEnd + 1 - taken);
+    line.assign(received_.Data(), static_cast<size_t>(lineLength));
+    Consume(lineLength);
 }
 
 void TSocketEngine::CaptureFile(const std::string& fileName, TCaptureFraming* framing) {
@@ -126,7 +117,6 @@ void TSocketEngine::CaptureString(std::string& text, int maxLength, TCaptureFram
 void TSocketEngine::CaptureChunks(const std::function<bool()>& full,
                                   const std::function<void(const char*, int)>& store,
                                   TCaptureFraming* framing) {
-    char* const buffer = IOBuffer.get();
     int64_t kept = 0;
     const std::function<void(const char*, int)> keep = [&](const char* data, int n) {
         store(data, n);
@@ -141,42 +131,48 @@ void TSocketEngine::CaptureChunks(const std::function<bool()>& full,
             wanted = std::min(framing->Wanted(), kChunkSize);
             if (wanted <= 0) break;
         }
-        const int n = platform::RecvSocket(SocketHandle, buffer, wanted, 0);
-        if (n == 0) {
-            RaiseCloseError();
-            break;
-        }
-        if (n > 0) {
-            kept = 0;
-            if (framing) framing->Take(buffer, n, keep);
-            else keep(buffer, n);
-            BytesRecvd += kept;
-            // Bytes that were only framing are no progress to report.
-            if (kept > 0 && OnPacketRecvd) {
-                const TNotifyEvent handler = OnPacketRecvd;
-                handler(this);
+        if (received_.Size() == 0) {
+            const int filled = FillReceived();
+            if (filled == 0) {
+                RaiseCloseError();
+                break;
             }
-            TimerOn();
-            ReceiveTurn(false);
-            continue;
+            if (filled < 0) continue;
         }
-        LastErrorNo = platform::LastSocketError();
-        if (LastErrorNo == platform::kWsaENotConn) {
-            RaiseCloseError();
-            break;
+        // Taken out of the buffer before the handlers run; the bytes stay where they are until
+        // the next fill.
+        const int n = std::min(wanted, received_.Size());
+        const char* const data = received_.Data();
+        Consume(n);
+        kept = 0;
+        if (framing) framing->Take(data, n, keep);
+        else keep(data, n);
+        BytesRecvd += kept;
+        // Bytes that were only framing are no progress to report.
+        if (kept > 0 && OnPacketRecvd) {
+            const TNotifyEvent handler = OnPacketRecvd;
+            handler(this);
         }
-        std::string message;
-        CheckSocketError(platform::kWsaEWouldBlock, message);
-        ReceiveTurn(true);
+        TimerOn();
+        // One turn of the message loop per fill, not per chunk: a fast stream fills the buffer
+        // with several chunks at once.
+        if (received_.Size() == 0) ReceiveTurn(false);
+    }
+}
+
+void TSocketEngine::Consume(int n) {
+    received_.Consume(n);
+    // The peer's close came while bytes were still here: it is handled now that they are read,
+    // at the next turn of the message loop, as the close of a socket read to its end would be.
+    if (closeDeferred_ && received_.Size() == 0 && NotifyWindow) {
+        closeDeferred_ = false;
+        platform::PostMessage(NotifyWindow->Id(), kDeferredCloseMessage, connection_, 0);
     }
 }
 
 bool TSocketEngine::DataAvailable() {
     StatusMessage(8, "Data Available");
-    // A scratch byte of its own: a close notification can call this in the middle of a ReadLn
-    // that is using IOBuffer.
-    char scratch = 0;
-    return platform::RecvSocket(SocketHandle, &scratch, 1, platform::kMsgPeek) == 1;
+    return received_.Size() > 0 || transport_->Pending() > 0;
 }
 
 }  // namespace qvl

@@ -200,13 +200,6 @@ bool IsConnectOutcome(int err) {
     return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH;
 }
 
-// SocketAddress <-> the host's socket address. False for a family the host does not have.
-
-}  // namespace
-
-
-namespace {
-
 }  // namespace
 
 // ---- errors ---------------------------------------------------------------------------------
