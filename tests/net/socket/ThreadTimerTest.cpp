@@ -11,6 +11,14 @@
 #include "framework/Application.h"
 #include "net/socket/ThreadTimer.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#endif
+
 namespace qvl {
 namespace {
 
@@ -102,6 +110,44 @@ TEST(ThreadTimer, RaisingHandlerIsReportedAndLaterTicksStillRun) {
     ASSERT_GE(shown.size(), 3u);
     EXPECT_NE(shown[0].find("tick failed"), std::string::npos);
 }
+
+#ifdef _WIN32
+// The class names of the message-only windows of this process that `before` does not hold.
+std::multiset<std::string> NewHiddenWindowClasses(const std::set<HWND>& before, std::set<HWND>* now = nullptr) {
+    std::set<HWND> all;
+    for (HWND w = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); w;
+         w = FindWindowExA(HWND_MESSAGE, w, nullptr, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(w, &process);
+        if (process == GetCurrentProcessId()) all.insert(w);
+    }
+    std::multiset<std::string> classes;
+    for (HWND w : all) {
+        if (before.count(w)) continue;
+        char name[256] = {};
+        classes.insert(std::string(name, static_cast<size_t>(GetClassNameA(w, name, sizeof name))));
+    }
+    if (now) *now = std::move(all);
+    return classes;
+}
+
+// A timer's hidden window is of class "TmrWindowClass", an engine's notification window of
+// "SocketWindowClass"; an engine has both, its time-out timer's and its own.
+TEST(HiddenWindows, TimersAndEnginesHaveTheirOwnWindowClasses) {
+    std::set<HWND> before;
+    NewHiddenWindowClasses({}, &before);
+    {
+        TThreadTimer timer;
+        EXPECT_EQ(NewHiddenWindowClasses(before), (std::multiset<std::string>{"TmrWindowClass"}));
+    }
+    {
+        TSocketEngine engine;
+        EXPECT_EQ(NewHiddenWindowClasses(before),
+                  (std::multiset<std::string>{"SocketWindowClass", "TmrWindowClass"}));
+    }
+    EXPECT_TRUE(NewHiddenWindowClasses(before).empty()) << "the windows go with their owners";
+}
+#endif
 
 }  // namespace
 }  // namespace qvl
