@@ -2,13 +2,27 @@
 
 #include "framework/Application.h"
 #include "installer/ProgressBarRange.h"
+#include "platform/MessageTarget.h"
 
 namespace qvl {
 
+namespace {
+constexpr unsigned kLogTimerId = 1;
+}
+
 MainWindowViewBase::MainWindowViewBase()
-    : log_(LogBatcher::Host{[this](const std::vector<std::string>& lines) { WriteLogLines(lines); },
-                            [this](unsigned intervalMs) { return StartLogTimer(intervalMs); },
-                            [this] { StopLogTimer(); }}) {}
+    : logTimer_(std::make_unique<platform::MessageTarget>(
+          [this](const platform::Message& message) {
+              if (message.msg != platform::kTimerMessage) return;
+              Application::Swallowed([this] { log_.Tick(); });
+          },
+          platform::TargetKind::Timer)),
+      log_(LogBatcher::Host{[this](const std::vector<std::string>& lines) { WriteLogLines(lines); },
+                            [this](unsigned intervalMs) { return logTimer_->SetTimer(kLogTimerId, intervalMs); },
+                            [this] { logTimer_->KillTimer(kLogTimerId); }}) {}
+
+// The timer stops with its target.
+MainWindowViewBase::~MainWindowViewBase() = default;
 
 void MainWindowViewBase::ClearLog() {
     log_.Clear();

@@ -3,6 +3,7 @@
 // on them, the log's batching, the message box's stand-in, the progress bar's routing and the
 // close that waits for a run's end. Each view adds its controls and the few primitives below.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,14 @@
 
 namespace qvl {
 
+namespace platform {
+class MessageTarget;
+}
 class ProgressBarRange;
 
 class MainWindowViewBase : public WindowServices {
 public:
-    ~MainWindowViewBase() override = default;
+    ~MainWindowViewBase() override;
     MainWindowViewBase(const MainWindowViewBase&) = delete;
     MainWindowViewBase& operator=(const MainWindowViewBase&) = delete;
 
@@ -53,23 +57,20 @@ protected:
     // A request to close the window: true when it waits for the run's end; otherwise the window
     // closes now, and the log has been written out for it.
     bool DeferClose();
-    // The host's log timer fired.
-    void LogTick() { log_.Tick(); }
     // The lines that wait for the next write, oldest first.
     const std::vector<std::string>& PendingLog() const { return log_.Pending(); }
 
     // The host's primitives.
     virtual void ClearLogControl() = 0;
     virtual void WriteLogLines(const std::vector<std::string>& lines) = 0;
-    // The periodic timer whose ticks go to LogTick.
-    virtual bool StartLogTimer(unsigned intervalMs) = 0;
-    virtual void StopLogTimer() = 0;
     virtual int ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
     // Asks the window to close, as the title bar's button does.
     virtual void RequestClose() = 0;
     virtual ProgressBarRange& Progress() = 0;
 
 private:
+    // The log's timer: a hidden target of the platform's, the same on every host.
+    std::unique_ptr<platform::MessageTarget> logTimer_;
     LogBatcher log_;
     bool closeRequested_ = false;
 };

@@ -16,10 +16,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 #include <algorithm>
 
-#include "framework/Application.h"
 #include "installer/linux/ProgressBar.h"
 
 namespace qvl {
@@ -100,8 +98,6 @@ MainWindowView::MainWindowView() {
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setTabChangesFocus(true);
     Memo1->setPlainText(QStringLiteral("waiting..."));
-    logTimer_ = new QTimer(this);
-    connect(logTimer_, &QTimer::timeout, this, [this] { Application::Swallowed([this] { LogTick(); }); });
 
     Panel1 = MakePanel(this);
     Label1 = MakeLabel(Panel1, "Please make your selections and click 'next'", OpenSans(19), QRect(1, 1, 461, 26));
@@ -181,13 +177,6 @@ void MainWindowView::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindowView::ClearLogControl() { Memo1->clear(); }
-
-bool MainWindowView::StartLogTimer(unsigned intervalMs) {
-    logTimer_->start(static_cast<int>(intervalMs));
-    return true;
-}
-
-void MainWindowView::StopLogTimer() { logTimer_->stop(); }
 
 namespace {
 

@@ -15,7 +15,6 @@ class QLabel;
 class QPixmap;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 
 namespace qvl {
 
@@ -66,8 +65,6 @@ protected:
 private:
     void ClearLogControl() override;
     void WriteLogLines(const std::vector<std::string>& lines) override;
-    bool StartLogTimer(unsigned intervalMs) override;
-    void StopLogTimer() override;
     int ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     void RequestClose() override { close(); }
     ProgressBarRange& Progress() override;
@@ -77,7 +74,6 @@ private:
     void ShowLogEnd();
     void CentreOnDesktop();
 
-    QTimer* logTimer_ = nullptr;
     bool centred_ = false;
 };
 

@@ -15,7 +15,6 @@ namespace {
 constexpr char kFormClass[] = "TForm1";
 constexpr char kPanelClass[] = "TPanel";
 constexpr COLORREF kSkyBlue = RGB(166, 202, 240);
-constexpr UINT_PTR kLogTimerId = 1;
 constexpr UINT_PTR kMemoSubclassId = 1;
 
 // The control fonts; `charset` is that of the design (the window font's is the default one).
@@ -115,7 +114,6 @@ MainWindowView::MainWindowView()
 
 MainWindowView::~MainWindowView() {
     // The window goes first (with every control); the fonts and the brush it used after it.
-    if (form_) ::KillTimer(form_.get(), kLogTimerId);
     form_.reset();
 }
 
@@ -171,10 +169,6 @@ LRESULT MainWindowView::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_SIZE:
             LayOut(LOWORD(lParam), HIWORD(lParam));
-            return 0;
-        case WM_TIMER:
-            if (wParam != kLogTimerId) break;
-            LogTick();
             return 0;
         case WM_SETFOCUS:
             ::SetFocus(Memo1);
@@ -274,15 +268,9 @@ bool MainWindowView::IsVisible() const { return ::IsWindowVisible(form_.get()) !
 
 void MainWindowView::ClearLogControl() { ::SetWindowTextA(Memo1, ""); }
 
-bool MainWindowView::StartLogTimer(unsigned intervalMs) {
-    return ::SetTimer(form_.get(), kLogTimerId, intervalMs, nullptr) != 0;
-}
-
-void MainWindowView::StopLogTimer() { ::KillTimer(form_.get(), kLogTimerId); }
-
-void MainWindowView::WriteLogLines(const std::vector<std::string>& lines) {
+void MainWindowView::WriteLogLines(const std::vector<std::string>& logged) {
     std::string text;
-    for (const std::string& line : lines) {
+    for (const std::string& line : logged) {
         text += line;
         text += "\r\n";
     }

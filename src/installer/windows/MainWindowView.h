@@ -65,8 +65,6 @@ public:
 private:
     void ClearLogControl() override;
     void WriteLogLines(const std::vector<std::string>& lines) override;
-    bool StartLogTimer(unsigned intervalMs) override;
-    void StopLogTimer() override;
     int ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     void RequestClose() override { Close(); }
     ProgressBarRange& Progress() override { return *ProgressBar1; }
