@@ -1,7 +1,9 @@
 #pragma once
 // Message targets: what a hidden window with a window procedure is on the original platform.
 // A target's handler runs on the GUI thread while messages are dispatched; messages can be
-// posted to it from any thread. Built on the Qt event loop, but nothing here shows Qt.
+// posted to it from any thread. Each platform builds it on its own message loop (a hidden
+// message-only window on Windows, an object of the Qt event loop elsewhere); nothing here shows
+// which.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +28,13 @@ constexpr intptr_t MakeLParam(unsigned lo, unsigned hi) {
     return static_cast<intptr_t>(((hi & 0xFFFFu) << 16) | (lo & 0xFFFFu));
 }
 
-// Owns one target. Create and destroy it on the GUI thread (the thread of the QCoreApplication).
+// What a target is for. On Windows it names the hidden window's class, which anything that lists
+// the process's windows sees: "SocketWindowClass" for notifications, "TmrWindowClass" for a
+// timer's window. Elsewhere it changes nothing.
+enum class TargetKind { Notifications, Timer };
+
+// Owns one target. Create and destroy it on the GUI thread (the thread that dispatches messages:
+// the one that made the QCoreApplication, on Windows the one that made the target).
 // Destroying it stops its timers and drops every message still queued for it, so a handler never
 // runs for an owner that is gone; it may even be destroyed from inside its own handler.
 // A handler should not throw; if one does, the exception is shown in the application's error
@@ -34,12 +42,8 @@ constexpr intptr_t MakeLParam(unsigned lo, unsigned hi) {
 class MessageTarget {
 public:
     using Handler = std::function<void(const Message&)>;
-    // What the target serves. On Windows a timer's window is of class "TmrWindowClass" and every
-    // other target's of class "SocketWindowClass", so tools that list windows tell them apart;
-    // elsewhere the kind changes nothing.
-    enum class Kind { Socket, Timer };
 
-    explicit MessageTarget(Handler handler, Kind kind = Kind::Socket);
+    explicit MessageTarget(Handler handler, TargetKind kind = TargetKind::Notifications);
     ~MessageTarget();
     MessageTarget(const MessageTarget&) = delete;
     MessageTarget& operator=(const MessageTarget&) = delete;
@@ -63,8 +67,8 @@ private:
 void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam);
 
 // Delivers every pending message and event of the GUI thread (posted messages, socket
-// notifications, timers, repaints, input), then returns. Needs a QCoreApplication (or a
-// subclass) to exist.
+// notifications, timers, repaints, input), then returns. Off Windows it needs a QCoreApplication
+// (or a subclass) to exist.
 void ProcessMessages();
 
 enum class SocketWait { Readable, Writable };

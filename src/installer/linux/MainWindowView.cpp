@@ -16,10 +16,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 #include <algorithm>
 
-#include "framework/Application.h"
 #include "installer/linux/ProgressBar.h"
 
 namespace qvl {
@@ -100,10 +98,6 @@ MainWindowView::MainWindowView() {
     Memo1->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Memo1->setTabChangesFocus(true);
     Memo1->setPlainText(QStringLiteral("waiting..."));
-    logFrame_ = new QTimer(this);
-    logFrame_->setSingleShot(true);
-    logFrame_->setInterval(kLogFrameMs);
-    connect(logFrame_, &QTimer::timeout, this, [this] { Application::Swallowed([this] { FlushLog(); }); });
 
     Panel1 = MakePanel(this);
     Label1 = MakeLabel(Panel1, "Please make your selections and click 'next'", OpenSans(19), QRect(1, 1, 461, 26));
@@ -117,6 +111,9 @@ MainWindowView::MainWindowView() {
     Button1->setGeometry(352, 140, 75, 25);
     Button1->setAutoDefault(false);
     Button1->setDefault(false);
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        if (OnNext) OnNext();
+    });
 
     setTabOrder(Memo1, CheckBox1);
     setTabOrder(CheckBox1, CheckBox2);
@@ -172,43 +169,31 @@ void MainWindowView::CentreOnDesktop() {
 }
 
 void MainWindowView::closeEvent(QCloseEvent* event) {
-    bool deferred = false;
-    Application::Swallowed([&] { deferred = CloseDeferred && CloseDeferred(); });
-    if (deferred) {
-        closeRequested_ = true;
+    if (DeferClose()) {
         event->ignore();
         return;
     }
-    closeRequested_ = false;
     QWidget::closeEvent(event);
 }
 
-void MainWindowView::CloseIfRequested() {
-    if (closeRequested_) close();
+void MainWindowView::ClearLogControl() { Memo1->clear(); }
+
+namespace {
+
+// Each line ended by a line break.
+QString LinesText(const std::vector<std::string>& lines) {
+    QString text;
+    for (const std::string& line : lines) {
+        text += QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+        text += QLatin1Char('\n');
+    }
+    return text;
 }
 
-void MainWindowView::ClearLog() {
-    logFrame_->stop();
-    queuedLines_.clear();
-    Memo1->clear();
-}
+}  // namespace
 
-// A download logs a line for every chunk of up to 64 KiB, and the receive loop dispatches the
-// window's events after each: inserting, laying out and scrolling to every line on its own
-// would cost several times the download. The line is queued and goes in with the others of
-// its frame; the --log file gets it at once.
-void MainWindowView::AppendLog(const std::string& text) {
-    queuedLines_ += QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-    queuedLines_ += QLatin1Char('\n');
-    if (!logFrame_->isActive()) logFrame_->start();
-    if (OnLogLine) OnLogLine(text);
-}
-
-void MainWindowView::FlushLog() {
-    logFrame_->stop();
-    if (queuedLines_.isEmpty()) return;
-    QString insert;
-    insert.swap(queuedLines_);
+void MainWindowView::WriteLogLines(const std::vector<std::string>& lines) {
+    QString insert = LinesText(lines);
     // A last line without its line break (typed by the user) is ended first, so that the text
     // always becomes a line of its own.
     if (!Memo1->document()->lastBlock().text().isEmpty()) insert.prepend(QLatin1Char('\n'));
@@ -232,9 +217,9 @@ void MainWindowView::ShowLogEnd() {
 
 std::vector<std::string> MainWindowView::LogLines() const {
     QString text = Memo1->toPlainText();
-    if (!queuedLines_.isEmpty()) {
+    if (!PendingLog().empty()) {
         if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
-        text += queuedLines_;
+        text += LinesText(PendingLog());
     }
     QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
@@ -248,22 +233,13 @@ void MainWindowView::SetTitle(const std::string& text) {
     setWindowTitle(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void MainWindowView::SetProgressVisible(bool visible) { ProgressBar1->setVisible(visible); }
-
-void MainWindowView::SetProgressMax(int32_t value) { ProgressBar1->SetMax(value); }
-
-void MainWindowView::SetProgressPosition(int32_t value) { ProgressBar1->SetPosition(value); }
-
-int32_t MainWindowView::GetProgressMax() { return ProgressBar1->Max(); }
-
-int32_t MainWindowView::GetProgressPosition() { return ProgressBar1->Position(); }
+ProgressBarRange& MainWindowView::Progress() { return *ProgressBar1; }
 
 bool MainWindowView::IsProgramTicked() { return CheckBox1->isChecked(); }
 
 bool MainWindowView::IsBlockchainTicked() { return CheckBox2->isChecked(); }
 
-int MainWindowView::ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    if (MessageBoxHandler) return MessageBoxHandler(text, caption, flags);
+int MainWindowView::ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     QMessageBox::StandardButtons buttons;
     switch (flags & 0xFu) {
         case kMbOkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/WindowServices.h"
+#include "installer/MainWindowViewBase.h"
 
 class QCheckBox;
 class QFrame;
@@ -15,13 +15,12 @@ class QLabel;
 class QPixmap;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 
 namespace qvl {
 
 class TProgressBar;
 
-class MainWindowView : public QWidget, public WindowServices {
+class MainWindowView : public QWidget, public MainWindowViewBase {
     Q_OBJECT
 public:
     // The window's client size and the fixed heights of its two panels.
@@ -35,38 +34,16 @@ public:
     MainWindowView();
     ~MainWindowView() override;
 
-    void ClearLog() override;
-    void AppendLog(const std::string& text) override;
     void SetTitle(const std::string& text) override;
-    void SetProgressVisible(bool visible) override;
-    void SetProgressMax(int32_t value) override;
-    void SetProgressPosition(int32_t value) override;
-    int32_t GetProgressMax() override;
-    int32_t GetProgressPosition() override;
     bool IsProgramTicked() override;
     bool IsBlockchainTicked() override;
-    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 
     // The log's lines, without the empty line after the last line break; lines still waiting
-    // for the next frame included.
+    // for the next write included (reading them writes nothing, so that a burst read line by
+    // line still goes in at once).
     std::vector<std::string> LogLines() const;
-    // Puts the lines that wait for the next frame into the log now, and scrolls to its end.
-    void FlushLog();
     // The window's picture as the user sees it: queued log lines are in it.
     QPixmap Picture();
-
-    // While this says so, a request to close the window (the title bar's button, the window
-    // manager) is remembered instead of carried out: a run goes on to its end with the window
-    // shown. CloseIfRequested then carries it out.
-    std::function<bool()> CloseDeferred;
-    bool CloseRequested() const { return closeRequested_; }
-    void CloseIfRequested();
-
-    // When set, AppendLog hands it each line at once (the --log file), before the line is shown.
-    std::function<void(const std::string& line)> OnLogLine;
-    // When set, ShowMessageBox calls it instead of showing a box and returns its answer (an
-    // unattended run, which has nobody to press "OK").
-    std::function<int(const std::string& text, const std::string& caption, unsigned flags)> MessageBoxHandler;
 
     // The controls, in the order they are created. The window owns them.
     QFrame* Panel2 = nullptr;
@@ -86,19 +63,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void ClearLogControl() override;
+    void WriteLogLines(const std::vector<std::string>& lines) override;
+    int ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    void RequestClose() override { close(); }
+    ProgressBarRange& Progress() override;
+
     void LayOut();
     // Puts the caret behind the log's last line and scrolls it into view.
     void ShowLogEnd();
     void CentreOnDesktop();
 
-    // Appended lines wait at most this long (a frame at 60 Hz) and go into the log together:
-    // one insert and one scroll per frame, however many lines a download logs meanwhile.
-    static constexpr int kLogFrameMs = 16;
-    QTimer* logFrame_ = nullptr;
-    // The lines waiting for the frame, each ended by a line break.
-    QString queuedLines_;
     bool centred_ = false;
-    bool closeRequested_ = false;
 };
 
 }  // namespace qvl

@@ -2,9 +2,6 @@
 
 #include <QStyle>
 #include <QStyleFactory>
-#include <algorithm>
-
-#include "framework/Exception.h"
 
 namespace qvl {
 
@@ -19,19 +16,6 @@ TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent), style_(QStyl
 TProgressBar::~TProgressBar() {
     // The widget must not keep pointing at the style while it is being destroyed.
     if (style_) setStyle(nullptr);
-}
-
-void TProgressBar::SetMax(int32_t value) {
-    if (value < 0) throw ERangeError("TProgressBar property out of range");
-    if (value == max_) return;
-    max_ = value;
-    position_ = std::clamp(position_, 0, max_);
-    Show();
-}
-
-void TProgressBar::SetPosition(int32_t value) {
-    position_ = std::clamp(value, 0, max_);
-    Show();
 }
 
 void TProgressBar::Show() {

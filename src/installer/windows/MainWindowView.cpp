@@ -15,7 +15,6 @@ namespace {
 constexpr char kFormClass[] = "TForm1";
 constexpr char kPanelClass[] = "TPanel";
 constexpr COLORREF kSkyBlue = RGB(166, 202, 240);
-constexpr UINT_PTR kLogTimerId = 1;
 constexpr UINT_PTR kMemoSubclassId = 1;
 
 // The control fonts; `charset` is that of the design (the window font's is the default one).
@@ -115,7 +114,6 @@ MainWindowView::MainWindowView()
 
 MainWindowView::~MainWindowView() {
     // The window goes first (with every control); the fonts and the brush it used after it.
-    if (form_) ::KillTimer(form_.get(), kLogTimerId);
     form_.reset();
 }
 
@@ -172,30 +170,14 @@ LRESULT MainWindowView::HandleForm(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             LayOut(LOWORD(lParam), HIWORD(lParam));
             return 0;
-        case WM_TIMER:
-            if (wParam != kLogTimerId) break;
-            if (pendingLog_.empty()) {
-                ::KillTimer(hwnd, kLogTimerId);
-                logTimerRunning_ = false;
-            } else {
-                FlushLog();
-            }
-            return 0;
         case WM_SETFOCUS:
             ::SetFocus(Memo1);
             return 0;
         case WM_GETFONT:
             return reinterpret_cast<LRESULT>(windowFont_.get());
-        case WM_CLOSE: {
-            bool deferred = false;
-            Application::Swallowed([&] { deferred = CloseDeferred && CloseDeferred(); });
-            if (deferred) {
-                closeRequested_ = true;
-                return 0;
-            }
-            CloseNow();
+        case WM_CLOSE:
+            if (!DeferClose()) CloseNow();
             return 0;
-        }
         case WM_COMMAND:
             if (LOWORD(wParam) == kButton1Id && HIWORD(wParam) == BN_CLICKED) {
                 if (OnNext) OnNext();
@@ -276,50 +258,31 @@ void MainWindowView::Show() {
 void MainWindowView::Close() { ::SendMessageA(form_.get(), WM_CLOSE, 0, 0); }
 
 void MainWindowView::CloseNow() {
-    closeRequested_ = false;
-    FlushLog();
     const bool wasShown = IsVisible();
     ::ShowWindow(form_.get(), SW_HIDE);
     // The window is the program: once it is closed the message loop ends.
     if (wasShown) ::PostQuitMessage(0);
 }
 
-void MainWindowView::CloseIfRequested() {
-    if (closeRequested_) Close();
-}
-
 bool MainWindowView::IsVisible() const { return ::IsWindowVisible(form_.get()) != FALSE; }
 
-void MainWindowView::ClearLog() {
-    pendingLog_.clear();
-    ::SetWindowTextA(Memo1, "");
-}
+void MainWindowView::ClearLogControl() { ::SetWindowTextA(Memo1, ""); }
 
-void MainWindowView::AppendLog(const std::string& text) {
-    // A download logs a line for every chunk of up to 64 KiB, and the receive loop lets the
-    // window paint after each: putting every line into the control, and scrolling to it, would
-    // cost more than the download. Lines are collected and written at most once per pause.
-    pendingLog_ += text;
-    pendingLog_ += "\r\n";
-    if (!logTimerRunning_) {
-        FlushLog();
-        logTimerRunning_ = ::SetTimer(form_.get(), kLogTimerId, kLogPaintIntervalMs, nullptr) != 0;
+void MainWindowView::WriteLogLines(const std::vector<std::string>& logged) {
+    std::string text;
+    for (const std::string& line : logged) {
+        text += line;
+        text += "\r\n";
     }
-    if (OnLogLine) OnLogLine(text);
-}
-
-void MainWindowView::FlushLog() {
-    if (pendingLog_.empty()) return;
     // A last line without its line break (typed by the user) is ended first, so that the text
     // always becomes a line of its own.
     const LRESULT lines = ::SendMessageA(Memo1, EM_GETLINECOUNT, 0, 0);
     const LRESULT lastStart = ::SendMessageA(Memo1, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0);
-    if (::SendMessageA(Memo1, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0) pendingLog_.insert(0, "\r\n");
+    if (::SendMessageA(Memo1, EM_LINELENGTH, static_cast<WPARAM>(lastStart), 0) > 0) text.insert(0, "\r\n");
     const int end = ::GetWindowTextLengthA(Memo1);
     ::SendMessageA(Memo1, EM_SETSEL, static_cast<WPARAM>(end), end);
-    ::SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pendingLog_.c_str()));
+    ::SendMessageA(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
     ::SendMessageA(Memo1, EM_SCROLLCARET, 0, 0);
-    pendingLog_.clear();
 }
 
 std::vector<std::string> MainWindowView::LogLines() {
@@ -342,26 +305,11 @@ std::vector<std::string> MainWindowView::LogLines() {
 
 void MainWindowView::SetTitle(const std::string& text) { ::SetWindowTextA(form_.get(), text.c_str()); }
 
-void MainWindowView::SetProgressVisible(bool visible) {
-    ::ShowWindow(ProgressBar1->Handle(), visible ? SW_SHOWNA : SW_HIDE);
-}
-
-void MainWindowView::SetProgressMax(int32_t value) { ProgressBar1->SetMax(value); }
-
-void MainWindowView::SetProgressPosition(int32_t value) { ProgressBar1->SetPosition(value); }
-
-int32_t MainWindowView::GetProgressMax() { return ProgressBar1->Max(); }
-
-int32_t MainWindowView::GetProgressPosition() { return ProgressBar1->Position(); }
-
 bool MainWindowView::IsProgramTicked() { return ::SendMessageA(CheckBox1, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 bool MainWindowView::IsBlockchainTicked() { return ::SendMessageA(CheckBox2, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-int MainWindowView::ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    if (MessageBoxHandler) return MessageBoxHandler(text, caption, flags);
-    // The lines that led to the box are in the log before the box comes up.
-    FlushLog();
+int MainWindowView::ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     // Owned by the window, which the system disables while the box is up.
     return ::MessageBoxA(form_.get(), text.c_str(), caption.c_str(), flags);
 }

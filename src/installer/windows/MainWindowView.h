@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "installer/WindowServices.h"
+#include "installer/MainWindowViewBase.h"
 #include "installer/windows/ProgressBar.h"
 #include "installer/windows/WinHandles.h"
 
 namespace qvl {
 
-class MainWindowView : public WindowServices {
+class MainWindowView : public MainWindowViewBase {
 public:
     // The window's client size and the fixed heights of its two panels.
     static constexpr int kClientWidth = 463;
@@ -25,9 +25,6 @@ public:
     static constexpr int kBottomPanelHeight = 28;
     // Control ids; Button1's click arrives as WM_COMMAND with kButton1Id.
     static constexpr int kMemo1Id = 100, kCheckBox1Id = 101, kCheckBox2Id = 102, kButton1Id = 103;
-    // The log is written into the control at most once per this many milliseconds while lines
-    // keep coming.
-    static constexpr unsigned kLogPaintIntervalMs = 40;
 
     // Builds the window and every control with its starting content, centred on the desktop and
     // not shown yet. Raises Exception when the system refuses a window (no display).
@@ -36,23 +33,13 @@ public:
     MainWindowView(const MainWindowView&) = delete;
     MainWindowView& operator=(const MainWindowView&) = delete;
 
-    void ClearLog() override;
-    void AppendLog(const std::string& text) override;
     void SetTitle(const std::string& text) override;
-    void SetProgressVisible(bool visible) override;
-    void SetProgressMax(int32_t value) override;
-    void SetProgressPosition(int32_t value) override;
-    int32_t GetProgressMax() override;
-    int32_t GetProgressPosition() override;
     bool IsProgramTicked() override;
     bool IsBlockchainTicked() override;
-    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 
-    // The log's lines, without the empty line after the last line break (lines still waiting
-    // for the next paint included).
+    // The log's lines, without the empty line after the last line break, as the control holds
+    // them once the lines that wait have been written into it.
     std::vector<std::string> LogLines();
-    // Writes the lines that wait for the next paint into the log control now.
-    void FlushLog();
 
     HWND Handle() const { return form_.get(); }
     // Shows the window with the focus in the log; closing it then ends the message loop.
@@ -62,19 +49,6 @@ public:
     bool IsVisible() const;
     // The window's client area as a PNG file; false when it cannot be saved.
     bool SavePicture(const std::string& file);
-
-    // While this says so, a request to close the window is remembered instead of carried out: a
-    // run goes on to its end with the window shown. CloseIfRequested then carries it out.
-    std::function<bool()> CloseDeferred;
-    bool CloseRequested() const { return closeRequested_; }
-    void CloseIfRequested();
-
-    // Button1's click.
-    std::function<void()> OnNext;
-    // When set, AppendLog hands it each line after adding it to the log (the --log file).
-    std::function<void(const std::string& line)> OnLogLine;
-    // When set, ShowMessageBox calls it instead of showing a box and returns its answer.
-    std::function<int(const std::string& text, const std::string& caption, unsigned flags)> MessageBoxHandler;
 
     // The controls, in the order they are created. The window owns them.
     HWND Panel2 = nullptr;
@@ -89,6 +63,12 @@ public:
     HWND Button1 = nullptr;
 
 private:
+    void ClearLogControl() override;
+    void WriteLogLines(const std::vector<std::string>& lines) override;
+    int ShowSystemMessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    void RequestClose() override { Close(); }
+    ProgressBarRange& Progress() override { return *ProgressBar1; }
+
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleForm(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -103,9 +83,6 @@ private:
     Font windowFont_, headingFont_, labelFont_, checkFont_, buttonFont_;
     Brush skyBlue_;
     Window form_;
-    std::string pendingLog_;
-    bool logTimerRunning_ = false;
-    bool closeRequested_ = false;
 };
 
 }  // namespace qvl

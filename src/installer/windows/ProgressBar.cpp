@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-
 #include "framework/Exception.h"
 
 namespace qvl {
@@ -13,23 +11,10 @@ TProgressBar::TProgressBar(HWND parent, int x, int y, int width, int height, HFO
                               parent, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     if (!hwnd_) throw Exception("Cannot create the progress bar");
     ::SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    Apply();
+    ShowRange();
 }
 
-void TProgressBar::SetMax(int32_t value) {
-    if (value < 0) throw ERangeError("TProgressBar property out of range");
-    if (value == max_) return;
-    max_ = value;
-    position_ = std::clamp(position_, 0, max_);
-    Apply();
-}
-
-void TProgressBar::SetPosition(int32_t value) {
-    position_ = std::clamp(value, 0, max_);
-    SendPosition();
-}
-
-void TProgressBar::Apply() {
+void TProgressBar::ShowRange() {
     // An empty range is an empty bar; the control would divide by its width of 0.
     ::SendMessageA(hwnd_, PBM_SETRANGE32, 0, max_ == 0 ? 1 : max_);
     ::SendMessageA(hwnd_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
@@ -46,7 +31,7 @@ int64_t TProgressBar::Drawn(int32_t position) const {
 // chunk of 64 KiB: painting a bar that looks the same each time would cost more than the
 // download. A position that leaves the drawn bar as it is goes to the control with its painting
 // held back, so the control still holds every position and reads back what was set.
-void TProgressBar::SendPosition() {
+void TProgressBar::ShowPosition() {
     const bool looksTheSame = Drawn(position_) == Drawn(painted_);
     const bool shown = (::GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0;
     const bool holdBack = looksTheSame && shown;
@@ -60,6 +45,8 @@ int32_t TProgressBar::Max() const {
     if (max_ == 0) return 0;
     return static_cast<int32_t>(::SendMessageA(hwnd_, PBM_GETRANGE, FALSE, 0));
 }
+
+void TProgressBar::SetShown(bool shown) { ::ShowWindow(hwnd_, shown ? SW_SHOWNA : SW_HIDE); }
 
 int32_t TProgressBar::Position() const { return static_cast<int32_t>(::SendMessageA(hwnd_, PBM_GETPOS, 0, 0)); }
 

@@ -9,12 +9,10 @@
 #include <QTimerEvent>
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
-#include "framework/Application.h"
+#include "platform/MessageTargetCore.h"
 #include "platform/linux/Detail.h"
 
 namespace qvl::platform {
@@ -29,36 +27,51 @@ QEvent::Type PostedMessageType() {
 // receiver is destroyed first.
 class PostedMessageEvent : public QEvent {
 public:
-    PostedMessageEvent(const Message& message, std::function<bool()> stillWanted)
-        : QEvent(PostedMessageType()), message(message), stillWanted(std::move(stillWanted)) {}
-    Message message;
-    std::function<bool()> stillWanted;
+    explicit PostedMessageEvent(detail::Envelope envelope)
+        : QEvent(PostedMessageType()), envelope(std::move(envelope)) {}
+    detail::Envelope envelope;
 };
 
 // The Qt side of one target: posted messages and timer events arrive at this object on the GUI
-// thread. It outlives its MessageTarget only while the target's own handler is still running.
-class TargetObject : public QObject {
+// thread. Deleting it drops the events still queued for it.
+class TargetObject : public QObject, public detail::TargetCore {
 public:
-    explicit TargetObject(MessageTarget::Handler handler) : handler_(std::move(handler)) {}
-
-    bool alive = true;
-    int depth = 0;  // handlers of this target currently running (nested dispatch)
-    std::map<unsigned, int> timers;  // our timer id -> Qt's timer id
+    using TargetCore::TargetCore;
 
     bool event(QEvent* e) override {
         if (e->type() != PostedMessageType()) return QObject::event(e);
-        auto* posted = static_cast<PostedMessageEvent*>(e);
-        // The test runs even for a target that is gone, so that whoever asked for it can forget
-        // what it kept for this message.
-        const bool wanted = !posted->stillWanted || posted->stillWanted();
-        if (alive && wanted) Deliver(posted->message);
+        Receive(this, static_cast<PostedMessageEvent*>(e)->envelope);
         return true;
+    }
+
+    void Queue(detail::Envelope envelope) override {
+        QCoreApplication::postEvent(this, new PostedMessageEvent(std::move(envelope)));
+    }
+
+    bool StartTimer(unsigned id, unsigned intervalMs) override {
+        StopTimer(id);
+        const int qtId = startTimer(static_cast<int>(intervalMs), Qt::PreciseTimer);
+        if (qtId == 0) return false;
+        timers_[id] = qtId;
+        return true;
+    }
+
+    void StopTimer(unsigned id) override {
+        const auto it = timers_.find(id);
+        if (it == timers_.end()) return;
+        killTimer(it->second);
+        timers_.erase(it);
+    }
+
+    void Detach() override {
+        for (const auto& [id, qtId] : timers_) killTimer(qtId);
+        timers_.clear();
     }
 
 protected:
     void timerEvent(QTimerEvent* e) override {
-        if (!alive) return;
-        for (const auto& [id, qtId] : timers)
+        if (!Alive()) return;
+        for (const auto& [id, qtId] : timers_)
             if (qtId == e->timerId()) {
                 Deliver(Message{kTimerMessage, id, 0});
                 return;
@@ -66,43 +79,8 @@ protected:
     }
 
 private:
-    void Deliver(const Message& message) {
-        ++depth;
-        // Our handlers do not throw (the socket engine swallows, the timer reports); should one
-        // do so anyway, it must not unwind through Qt's event loop, so it is shown as any other
-        // failure of the program would be.
-        Application::Guarded([&] {
-            if (handler_) handler_(message);
-        });
-        --depth;
-    }
-
-    MessageTarget::Handler handler_;
+    std::map<unsigned, int> timers_;  // our timer id -> Qt's timer id
 };
-
-// Targets by id, for PostMessage from any thread. Never destroyed, so a worker thread that posts
-// while the process exits finds it intact.
-struct Registry {
-    std::mutex mutex;
-    std::unordered_map<TargetId, TargetObject*> targets;
-    TargetId nextId = 1;
-};
-
-Registry& Targets() {
-    static auto* registry = new Registry;
-    return *registry;
-}
-
-// Targets destroyed while their handler was running, freed once it has returned. GUI thread only.
-std::vector<std::unique_ptr<TargetObject>>& Zombies() {
-    static auto* zombies = new std::vector<std::unique_ptr<TargetObject>>;
-    return *zombies;
-}
-
-void FreeZombies() {
-    auto& zombies = Zombies();
-    std::erase_if(zombies, [](const std::unique_ptr<TargetObject>& z) { return z->depth == 0; });
-}
 
 // The notifiers of the waits in progress (nested when a handler waits), GUI thread only.
 std::vector<QSocketNotifier*>& WaitNotifiers() {
@@ -130,66 +108,10 @@ protected:
 
 }  // namespace
 
-struct MessageTarget::Impl {
-    TargetId id = 0;
-    std::unique_ptr<TargetObject> object;
-};
-
-MessageTarget::MessageTarget(Handler handler, Kind) : impl_(std::make_unique<Impl>()) {
-    impl_->object = std::make_unique<TargetObject>(std::move(handler));
-    auto& registry = Targets();
-    std::lock_guard lock(registry.mutex);
-    impl_->id = registry.nextId++;
-    registry.targets.emplace(impl_->id, impl_->object.get());
-}
-
-MessageTarget::~MessageTarget() {
-    {
-        auto& registry = Targets();
-        std::lock_guard lock(registry.mutex);
-        registry.targets.erase(impl_->id);
-    }
-    TargetObject* object = impl_->object.get();
-    object->alive = false;
-    for (const auto& [id, qtId] : object->timers) object->killTimer(qtId);
-    object->timers.clear();
-    // Deleting the object drops the events still queued for it. If its handler is running (the
-    // owner is being destroyed from inside it), the object must survive until that returns.
-    if (object->depth > 0) Zombies().push_back(std::move(impl_->object));
-    impl_->object.reset();
-    FreeZombies();
-}
-
-TargetId MessageTarget::Id() const { return impl_->id; }
-
-bool MessageTarget::SetTimer(unsigned id, unsigned intervalMs) {
-    if (intervalMs == 0 || intervalMs > static_cast<unsigned>(INT32_MAX)) return false;
-    KillTimer(id);
-    const int qtId = impl_->object->startTimer(static_cast<int>(intervalMs), Qt::PreciseTimer);
-    if (qtId == 0) return false;
-    impl_->object->timers[id] = qtId;
-    return true;
-}
-
-void MessageTarget::KillTimer(unsigned id) {
-    auto& timers = impl_->object->timers;
-    const auto it = timers.find(id);
-    if (it == timers.end()) return;
-    impl_->object->killTimer(it->second);
-    timers.erase(it);
-}
-
 namespace detail {
 
-void PostMessageIf(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam,
-                   std::function<bool()> stillWanted) {
-    auto& registry = Targets();
-    // Posting under the lock keeps the target from being destroyed half-way through.
-    std::lock_guard lock(registry.mutex);
-    const auto it = registry.targets.find(target);
-    if (it == registry.targets.end()) return;
-    QCoreApplication::postEvent(it->second,
-                                new PostedMessageEvent(Message{msg, wParam, lParam}, std::move(stillWanted)));
+std::unique_ptr<TargetCore> MakeNativeTarget(MessageTarget::Handler handler, TargetKind) {
+    return std::make_unique<TargetObject>(std::move(handler));
 }
 
 void StopWaitingOn(int fd) {
@@ -199,17 +121,13 @@ void StopWaitingOn(int fd) {
 
 }  // namespace detail
 
-void PostMessage(TargetId target, unsigned msg, uintptr_t wParam, intptr_t lParam) {
-    detail::PostMessageIf(target, msg, wParam, lParam, nullptr);
-}
-
 void ProcessMessages() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     // Socket notifications found ready just now were queued by processEvents; deliver them in
     // this call too, so a waiting loop sees them at its next test of its flags.
     QCoreApplication::sendPostedEvents();
-    FreeZombies();
+    detail::FreeRetiredTargets();
 }
 
 void WaitForSocketOrMessage(int fd, int maxWaitMs, SocketWait what) {
