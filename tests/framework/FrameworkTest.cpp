@@ -10,6 +10,7 @@
 #include "framework/HostPath.h"
 #include "framework/MemoryStream.h"
 #include "framework/StringList.h"
+#include "framework/Text.h"
 
 using namespace qvl;
 
@@ -53,6 +54,18 @@ TEST(StringList, SetTextSplitsAtEveryLineEnd) {
     list.SetText("a\r\nb\nc\rd");
     ASSERT_EQ(list.Count(), 4);
     EXPECT_EQ(list[3], "d");
+}
+
+TEST(Text, LowerCasesAsciiOnlyAndTrimsOnlyTheGivenBlanks) {
+    // Host names and header names: a UTF-8 or Latin-1 byte is never folded, whatever the locale.
+    EXPECT_EQ(AsciiLower("Chunked HOST.Example-9 \xC3\x84\xC4\xE4"), "chunked host.example-9 \xC3\x84\xC4\xE4");
+    EXPECT_EQ(Trimmed(" \t a b \t "), "a b");
+    EXPECT_EQ(Trimmed(" \t \t"), "");
+    EXPECT_EQ(Trimmed(""), "");
+    // A header value keeps a CR (the line end is taken off before); a setting from a file loses it.
+    EXPECT_EQ(Trimmed(" value\r"), "value\r");
+    EXPECT_EQ(Trimmed("\r\n host:80 \n", " \t\r\n"), "host:80");
+    EXPECT_EQ(Trimmed(std::string("\0x\0", 3)), std::string("\0x\0", 3));
 }
 
 TEST(ErrorBox, FullStopOnlyAfterBytesGreaterThanDot) {
