@@ -1,5 +1,7 @@
 // Special folders, .lnk shortcuts and child processes on the Windows shell and process services.
 // Each link is read back through the shell's own link object.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_WINDOWS
 #include <filesystem>
 #include <string>
 
@@ -126,3 +128,7 @@ TEST(ChildProcess, RunsAProgramOnAPathWithBlanksAndGivesItsExitCode) {
     dir.WriteFile("not a program.exe", "just text");
     EXPECT_EQ(ChildProcess::Run((dir / "not a program.exe").string()), std::nullopt);
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(WindowsShell, "shell links and known folders are Win32's; Shell tests the Linux desktop")
+#endif
