@@ -80,6 +80,12 @@ std::string DaemonFixture::StartLog(const std::string& name) const {
     return log;
 }
 
+std::function<bool(uint16_t port)> DaemonFixture::ReadyLine(std::string log, std::string line) const {
+    return [this, log = std::move(log), line = std::move(line)](uint16_t port) {
+        return StartLog(log).find(line) != std::string::npos && CanConnectLoopback(port);
+    };
+}
+
 bool DaemonFixture::WaitForLog(const std::string& name, std::string_view text,
                                std::chrono::milliseconds timeout) const {
     return WaitUntil([&] { return ReadLog(name).find(text) != std::string::npos; }, timeout);

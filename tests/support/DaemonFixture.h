@@ -57,6 +57,9 @@ public:
     std::string ReadLog(const std::string& name) const;
     // What the last start added to a log of Program::startLogs (or to <name>.out).
     std::string StartLog(const std::string& name) const;
+    // A Program::ready for a program that writes `line` to start log `log` once it listens: that
+    // line from this start, and a connection to 127.0.0.1:port.
+    std::function<bool(uint16_t port)> ReadyLine(std::string log, std::string line) const;
     // Waits at most `timeout` for `text` to appear in log `name`.
     bool WaitForLog(const std::string& name, std::string_view text, std::chrono::milliseconds timeout) const;
 

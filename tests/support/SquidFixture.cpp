@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "Loopback.h"
-
 namespace qvl::test {
 
 namespace {
@@ -17,7 +15,7 @@ constexpr const char* kSquid = "/usr/sbin/squid";
 constexpr const char* kCacheLog = "cache.log";
 constexpr const char* kAccessLog = "access.log";
 // Written once the listening socket is open.
-constexpr std::string_view kReadyLine = "Accepting HTTP Socket connections";
+constexpr const char* kReadyLine = "Accepting HTTP Socket connections";
 
 }  // namespace
 
@@ -52,9 +50,7 @@ SquidFixture::SquidFixture() : daemon_("qvl-squid") {
         return config.str();
     };
     program.startLogs = {kCacheLog};
-    program.ready = [this](uint16_t port) {
-        return daemon_.StartLog(kCacheLog).find(kReadyLine) != std::string::npos && CanConnectLoopback(port);
-    };
+    program.ready = daemon_.ReadyLine(kCacheLog, kReadyLine);
     program.startTimeout = std::chrono::seconds(30);
     daemon_.Start(program);
 }

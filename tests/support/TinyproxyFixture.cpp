@@ -6,8 +6,6 @@
 
 #include <sstream>
 
-#include "Loopback.h"
-
 namespace qvl::test {
 
 namespace {
@@ -15,7 +13,7 @@ namespace {
 constexpr const char* kTinyproxy = "/usr/bin/tinyproxy";
 constexpr const char* kLog = "tinyproxy.log";
 // Written once the listening socket is open and the main loop runs.
-constexpr std::string_view kReadyLine = "Accepting connections";
+constexpr const char* kReadyLine = "Accepting connections";
 constexpr std::string_view kRequestMarker = "Request (file descriptor ";
 
 }  // namespace
@@ -43,9 +41,7 @@ TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : daemon_("qvl-tinyproxy"
         return config.str();
     };
     program.startLogs = {kLog};
-    program.ready = [this](uint16_t port) {
-        return daemon_.StartLog(kLog).find(kReadyLine) != std::string::npos && CanConnectLoopback(port);
-    };
+    program.ready = daemon_.ReadyLine(kLog, kReadyLine);
     program.portTaken = {"Address already in use", "Could not create listening sockets"};
     daemon_.Start(program, firstPort);
 }
