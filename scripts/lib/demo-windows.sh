@@ -5,6 +5,9 @@
 #   demo_windows ROOT RUN-FOLDER BASE-URL SERVER-FOLDER ACCESS-LOG HEADLESS
 # Everything lands in RUN-FOLDER/wine/ (the wine prefix and its HOME) and RUN-FOLDER/window.png.
 
+# shellcheck source=wine.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
+
 demo_windows_chain() { # FOLDER: a small sample chain folder, shaped like a wallet's data folder
     local chain=$1
     mkdir -p "$chain/blocks/index" "$chain/chainstate"
@@ -17,17 +20,13 @@ demo_windows_chain() { # FOLDER: a small sample chain folder, shaped like a wall
 
 # The EXIT trap while the Windows demo runs: wine's background processes, Xvfb, the server.
 demo_windows_stop() {
-    wineserver -k >/dev/null 2>&1 || true
-    if [ -n "${DEMO_WINDOWS_XVFB_PID:-}" ]; then
-        kill "$DEMO_WINDOWS_XVFB_PID" 2>/dev/null || true
-        wait "$DEMO_WINDOWS_XVFB_PID" 2>/dev/null || true
-    fi
+    wine_session_stop
     nginx_stop
 }
 
 demo_windows() { # ROOT RUN BASE-URL SERVER ACCESS-LOG HEADLESS
     local root=$1 run=$2 base_url=$3 server=$4 access_log=$5 headless=$6
-    local build="$root/build-demo-win64" wine=/usr/lib/wine/wine64
+    local build="$root/build-demo-win64" wine=$WINE64
     require_tools demo-windows
 
     say "building qvlsetup.exe (x86_64) for $base_url and the demo's Windows programs into build-demo-win64/"
@@ -55,26 +54,22 @@ demo_windows() { # ROOT RUN BASE-URL SERVER ACCESS-LOG HEADLESS
     # With a Desktop folder in HOME, wine's desktop is that folder (else it is HOME itself, shared
     # with Documents, Music and the others).
     mkdir -p "$wine_dir/home/Desktop"
-    export WINEPREFIX="$wine_dir/prefix" HOME="$wine_dir/home" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
-    unset http_proxy HTTP_PROXY no_proxy NO_PROXY
-    DEMO_WINDOWS_XVFB_PID=""
     trap demo_windows_stop EXIT
 
     local winrun="Z:${run//\//\\}" status
     local options=(--log "$winrun\\install.log")
     local unattended=1
     if [ "$headless" -eq 0 ] && [ -n "${DISPLAY:-}" ]; then unattended=0; fi
+    # A window needs a display under wine: the user's, or in the unattended run a private Xvfb
+    # nobody sees.
+    local display=()
+    [ "$unattended" -eq 1 ] || display=(--use-display)
+    say "making the wine prefix (demo-run/wine/prefix/)"
+    wine_session_start --dir "$wine_dir" "${display[@]}" || die "the wine session could not be started"
+    unset http_proxy HTTP_PROXY no_proxy NO_PROXY
     if [ "$unattended" -eq 1 ]; then
-        # A window needs a display under wine; a private Xvfb is one nobody sees.
-        exec 3> "$wine_dir/display"
-        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-        DEMO_WINDOWS_XVFB_PID=$!
-        exec 3>&-
-        local _
-        for _ in $(seq 100); do [ -s "$wine_dir/display" ] && break; sleep 0.1; done
-        export DISPLAY=":$(cat "$wine_dir/display")"
         options+=(--unattended --select program,blockchain --screenshot "$winrun\\window.png")
-        say "running qvlsetup.exe under wine64 unattended (Xvfb $DISPLAY; the wine prefix is made first): qvlsetup.exe ${options[*]}"
+        say "running qvlsetup.exe under wine64 unattended (Xvfb $DISPLAY): qvlsetup.exe ${options[*]}"
     else
         say "opening qvlsetup.exe's window under wine64: tick \"program\" and/or \"blockchain\" and press \"Next\""
     fi

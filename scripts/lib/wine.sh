@@ -1,20 +1,41 @@
 # shellcheck shell=bash
-# A throwaway wine session for running the Windows builds: a private WINEPREFIX and HOME in a
-# temporary folder, an Xvfb display, no desktop integration. Source this file, then:
-#   wine_session_start     exports WINEPREFIX, HOME, DISPLAY, WINEDEBUG, WINEDLLOVERRIDES
-#   wine_session_stop      wineserver -k, Xvfb stopped, the folder removed
+# A wine session for running the Windows builds: a private WINEPREFIX and HOME, an Xvfb display,
+# no desktop integration. The tests, the demo and the benchmarks all start theirs here. Source
+# this file, then:
+#   wine_session_start [--dir FOLDER] [--use-display]
+#                          exports WINEPREFIX (FOLDER/prefix), HOME (FOLDER/home), DISPLAY,
+#                          WINEDEBUG, WINEDLLOVERRIDES, and makes the prefix. Without --dir the
+#                          folder is a temporary one. With --use-display a DISPLAY that is set
+#                          stays (a window the user sees); else a private Xvfb is started.
+#   wine_session_stop      wineserver -k, Xvfb stopped, a temporary folder removed (a --dir
+#                          FOLDER stays, with what the programs left in it)
 # The caller should `trap wine_session_stop EXIT`. Wine's background processes inherit standard
 # output and error, so everything wine prints goes to files here, never to a pipe (a pipe would
-# stay open until wineserver ends).
+# stay open until wineserver ends). WINE64 names the wine loader (QVL_WINE, for the test
+# scripts, another one, e.g. the 32-bit /usr/lib/wine/wine).
 
-WINE64=${WINE64:-/usr/lib/wine/wine64}
+WINE64=${WINE64:-${QVL_WINE:-/usr/lib/wine/wine64}}
 WINE_SESSION_DIR=""
+WINE_SESSION_TEMPORARY=0
 WINE_XVFB_PID=""
 
 wine_available() { [ -x "$WINE64" ] && command -v Xvfb >/dev/null 2>&1; }
 
 wine_session_start() {
-    WINE_SESSION_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine.XXXXXX")
+    local dir="" use_display=0
+    while [ $# -gt 0 ]; do
+        case $1 in
+            --dir) dir=$2; shift ;;
+            --use-display) use_display=1 ;;
+            *) echo "wine_session_start: unknown option $1" >&2; return 2 ;;
+        esac
+        shift
+    done
+    if [ -n "$dir" ]; then
+        WINE_SESSION_DIR=$dir WINE_SESSION_TEMPORARY=0
+    else
+        WINE_SESSION_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine.XXXXXX") WINE_SESSION_TEMPORARY=1
+    fi
     mkdir -p "$WINE_SESSION_DIR/home" "$WINE_SESSION_DIR/prefix"
     export WINEPREFIX="$WINE_SESSION_DIR/prefix"
     export HOME="$WINE_SESSION_DIR/home"
@@ -22,17 +43,20 @@ wine_session_start() {
     # Saving a .lnk would make wine write desktop entries into $HOME; nobody wants them.
     export WINEDLLOVERRIDES="winemenubuilder.exe=d"
     # A display of our own: message-only windows need none, but normal windows do.
-    local displayfile="$WINE_SESSION_DIR/display"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$displayfile" \
-        >"$WINE_SESSION_DIR/xvfb.log" 2>&1 &
-    WINE_XVFB_PID=$!
-    local i
-    for i in $(seq 1 100); do
-        [ -s "$displayfile" ] && break
-        sleep 0.1
-    done
-    [ -s "$displayfile" ] || { echo "wine: Xvfb did not start (see $WINE_SESSION_DIR/xvfb.log)" >&2; return 1; }
-    export DISPLAY=":$(head -n1 "$displayfile")"
+    if [ "$use_display" -eq 0 ] || [ -z "${DISPLAY:-}" ]; then
+        local displayfile="$WINE_SESSION_DIR/display"
+        rm -f "$displayfile"
+        Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$displayfile" \
+            >"$WINE_SESSION_DIR/xvfb.log" 2>&1 &
+        WINE_XVFB_PID=$!
+        local i
+        for i in $(seq 1 100); do
+            [ -s "$displayfile" ] && break
+            sleep 0.1
+        done
+        [ -s "$displayfile" ] || { echo "wine: Xvfb did not start (see $WINE_SESSION_DIR/xvfb.log)" >&2; return 1; }
+        export DISPLAY=":$(head -n1 "$displayfile")"
+    fi
     # Make the prefix once, up front, and keep one wineserver for the whole session.
     "${WINE64%/*}/wineserver" -p >"$WINE_SESSION_DIR/wineserver.log" 2>&1 || true
     "$WINE64" wineboot --init >"$WINE_SESSION_DIR/wineboot.log" 2>&1 </dev/null || {
@@ -51,7 +75,7 @@ wine_session_stop() {
         WINE_XVFB_PID=""
     fi
     if [ -n "$WINE_SESSION_DIR" ]; then
-        rm -rf "$WINE_SESSION_DIR"
+        [ "$WINE_SESSION_TEMPORARY" -eq 0 ] || rm -rf "$WINE_SESSION_DIR"
         WINE_SESSION_DIR=""
     fi
 }

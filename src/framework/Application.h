@@ -1,6 +1,7 @@
 #pragma once
 // The application object: its title, the standard error box, and the one guard through which
-// every entry from the Qt event loop into our code passes, so that no exception crosses it.
+// every entry from the message loop (Qt's event loop on Linux, the Win32 message loop on
+// Windows) into our code passes, so that no exception crosses it.
 #include <exception>
 #include <functional>
 #include <string>
@@ -29,7 +30,8 @@ public:
     static void ShowException(const std::exception_ptr& error) noexcept;
 
     // Runs `body`; an exception leaving it is shown in the error box and swallowed.
-    // Returns false when one was. Use at every entry from Qt (slot, timer, posted event).
+    // Returns false when one was. Use at every entry from the message loop (a Qt slot or event, a
+    // window procedure, a timer, a posted message).
     template <class F>
     static bool Guarded(F&& body) noexcept {
         try {

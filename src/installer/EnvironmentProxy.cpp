@@ -3,25 +3,17 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "framework/Text.h"
 #include "installer/UserProxySettings.h"
 
 namespace qvl {
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return std::string();
-    const size_t last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
+// Proxy settings may come with a line end from a file or the shell.
+std::string Trim(const std::string& text) { return Trimmed(text, " \t\r\n"); }
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
+    return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == prefix;
 }
 
 // 1 to 65535, decimal digits only; nothing otherwise.
@@ -57,7 +49,7 @@ std::optional<EnvironmentProxy::Address> ParseAuthority(const std::string& autho
     }
     const size_t colon = authority.find(':');
     EnvironmentProxy::Address address;
-    address.host = Lower(authority.substr(0, colon));
+    address.host = AsciiLower(authority.substr(0, colon));
     if (!IsHostName(address.host)) {
         why = address.host.empty() ? "no host name" : "'" + address.host + "' is not a host name";
         return std::nullopt;
@@ -94,7 +86,7 @@ std::optional<EnvironmentProxy::Address> EnvironmentProxy::ParseProxy(const std:
     std::string rest = Trim(value);
     const size_t scheme = rest.find("://");
     if (scheme != std::string::npos) {
-        if (Lower(rest.substr(0, scheme)) != "http") {
+        if (AsciiLower(rest.substr(0, scheme)) != "http") {
             reason = "only http:// proxies are supported";
             rest.clear();
         } else {
@@ -120,12 +112,12 @@ std::optional<EnvironmentProxy::Address> EnvironmentProxy::UrlHost(const std::st
 }
 
 bool EnvironmentProxy::NoProxyMatches(const std::string& list, const std::string& host, int port) {
-    std::string wanted = Lower(host);
+    std::string wanted = AsciiLower(host);
     while (!wanted.empty() && wanted.back() == '.') wanted.pop_back();
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = list.find(',', start);
-        std::string entry = Lower(Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+        std::string entry = AsciiLower(Trim(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
         start = comma == std::string::npos ? list.size() + 1 : comma + 1;
         if (entry.empty()) continue;
         if (entry == "*") return true;
@@ -194,7 +186,7 @@ std::string EnvironmentProxy::NoProxyOf(const std::string& bypass, const std::st
         const size_t end = bypass.find_first_of("; ", start);
         std::string entry = bypass.substr(start, end == std::string::npos ? std::string::npos : end - start);
         start = end == std::string::npos ? bypass.size() + 1 : end + 1;
-        if (Lower(entry) == "<local>") entry = host.find('.') == std::string::npos ? host : std::string();
+        if (AsciiLower(entry) == "<local>") entry = host.find('.') == std::string::npos ? host : std::string();
         if (entry.empty()) continue;
         if (!list.empty()) list += ",";
         list += entry;

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "framework/Text.h"
 #include "platform/Detail.h"
 #include "platform/Sockets.h"
 
@@ -40,15 +41,10 @@ Lookups& Registry() {
     return *lookups;
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // RFC 6761: names under "invalid." never resolve, and the resolver answers so without asking
 // anyone.
 bool IsInvalidName(const std::string& name) {
-    std::string n = Lower(name);
+    std::string n = AsciiLower(name);
     if (!n.empty() && n.back() == '.') n.pop_back();
     return n == "invalid" || (n.size() > 8 && n.compare(n.size() - 8, 8, ".invalid") == 0);
 }
@@ -77,7 +73,7 @@ Answer Resolve(const std::string& name) {
     {
         auto& registry = Registry();
         std::lock_guard lock(registry.mutex);
-        const auto it = registry.answers.find(Lower(name));
+        const auto it = registry.answers.find(AsciiLower(name));
         if (it != registry.answers.end()) return {it->second, 0};
     }
     // Both families, in the order the resolver sorts them (RFC 6724): a host on ::1 only, or
@@ -165,9 +161,9 @@ void SetHostLookupAnswerForTesting(const std::string& name, const std::vector<So
     auto& registry = Registry();
     std::lock_guard lock(registry.mutex);
     if (addresses.empty())
-        registry.answers.erase(Lower(name));
+        registry.answers.erase(AsciiLower(name));
     else
-        registry.answers[Lower(name)] = addresses;
+        registry.answers[AsciiLower(name)] = addresses;
 }
 
 int RunningHostLookupsForTesting() { return Registry().running.load(); }

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "framework/Application.h"
 #include "framework/Exception.h"
@@ -10,6 +12,7 @@
 #include "framework/HostPath.h"
 #include "framework/MemoryStream.h"
 #include "framework/StringList.h"
+#include "framework/Text.h"
 
 using namespace qvl;
 
@@ -53,6 +56,17 @@ TEST(StringList, SetTextSplitsAtEveryLineEnd) {
     list.SetText("a\r\nb\nc\rd");
     ASSERT_EQ(list.Count(), 4);
     EXPECT_EQ(list[3], "d");
+}
+
+TEST(Text, LowerCasesAsciiOnlyAndTrimsOnlyTheGivenBlanks) {
+    // Host names and header names: a UTF-8 or Latin-1 byte is never folded, whatever the locale.
+    EXPECT_EQ(AsciiLower("Chunked HOST.Example-9 \xC3\x84\xC4\xE4"), "chunked host.example-9 \xC3\x84\xC4\xE4");
+    // A header value keeps a CR (the line end is taken off before); a setting from a file loses it.
+    const std::vector<std::vector<std::string>> cases = {
+        {" \t a b \t ", "a b"}, {" \t \t", ""}, {"", ""}, {" value\r", "value\r"},
+        {std::string("\0x\0", 3), std::string("\0x\0", 3)}, {"\r\n host:80 \n", "host:80", " \t\r\n"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.size() == 3 ? Trimmed(c[0], c[2]) : Trimmed(c[0]), c[1]) << "[" << c[0] << "]";
 }
 
 TEST(ErrorBox, FullStopOnlyAfterBytesGreaterThanDot) {

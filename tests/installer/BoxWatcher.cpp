@@ -1,3 +1,5 @@
+// The Qt window's helper, Linux only (windows/ holds the Win32 window's).
+#ifndef _WIN32
 #include "BoxWatcher.h"
 
 #include <QAbstractButton>
@@ -34,3 +36,5 @@ BoxWatcher::BoxWatcher() {
 }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

@@ -3,6 +3,8 @@
 // APPDATA, XDG_DATA_HOME and XDG_DESKTOP_DIR in a temporary folder. The built-in base URL names
 // another port, so the window's HTTP client reaches nginx as its proxy: the request lines then
 // carry the whole URL as the installer composed it, and nginx serves the path.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -582,3 +584,7 @@ TEST(Button1Click, ClosingWhenIdleClosesAtOnce) {
     EXPECT_FALSE(m.View().isVisible());
     EXPECT_FALSE(m.View().CloseRequested());
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(DownloadTasks, "the Qt window and nginx are the Linux side's; windows/TasksTest tests the Win32 window's downloads")
+#endif

@@ -1,5 +1,7 @@
 // The real window under the offscreen platform: layout to the pixel, fonts and colours, focus,
 // the log, the progress bar's range rules and the message box.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -436,3 +438,7 @@ TEST(MainWindow, RendersToAPicture) {
                                        : QDir::temp().filePath(QStringLiteral("qvlsetup-window.png"));
     EXPECT_TRUE(image.save(file));
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(MainWindowView, "the Qt window is the Linux side's; windows/MainWindowViewTest tests the Win32 window")
+#endif

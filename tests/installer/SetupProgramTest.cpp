@@ -2,6 +2,8 @@
 // area in a window run, and an unattended run that never opens a box. The built-in base URL
 // names another port, so the environment's proxy points at nginx, which answers the
 // absolute-form requests meant for that URL by their path.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -164,3 +166,7 @@ TEST(SetupProgram, AnUnattendedRunShowsNoBoxAndReportsTheFailure) {
     ASSERT_FALSE(server.nginx.Requests().empty());
     EXPECT_NE(server.nginx.Requests().back().requestLine.find("qvlchain.exe"), std::string::npos);
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(SetupProgram, "the Qt window and nginx are the Linux side's")
+#endif

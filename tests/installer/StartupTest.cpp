@@ -1,5 +1,7 @@
 // Start-up as the program runs it: the error box, a start-up that fails before the window is
 // shown, and a start-up that shows the window centred and runs the loop until it is closed.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -182,3 +184,7 @@ TEST(Startup, AFreshAccountWithoutDataHomeGetsTheWindowAndItsFolders) {
         EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
     }
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(Startup, "the Qt window is the Linux side's")
+#endif

@@ -1,4 +1,6 @@
 // The installer's tests need a widget application; they run on the offscreen platform.
+// Linux only: windows/main.cpp starts the Win32 window's tests.
+#ifndef _WIN32
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,3 +10,5 @@ int main(int argc, char* argv[]) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#endif  // _WIN32

@@ -1,4 +1,6 @@
 // Environment lookup and the file-system probes, on a private folder that stands in for $HOME.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -114,3 +116,7 @@ TEST(CreateDirectory, OneLevelWithOrWithoutTrailingSeparator) {
     EXPECT_FALSE(CreateDirectory("C:\\taken\\"));  // a file has the name
     EXPECT_FALSE(CreateDirectory(""));
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(FileSystem, "POSIX permissions and paths; WindowsFileSystem tests the Win32 file system")
+#endif

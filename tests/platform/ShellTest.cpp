@@ -1,5 +1,7 @@
 // Special folders, shortcuts as desktop entries and child processes, tested against the real
 // things: the file system, desktop-file-validate, GLib's launcher and real child processes.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -515,3 +517,7 @@ TEST(ChildProcess, WaitingDispatchesMessagesAndTimersWhileTheChildRuns) {
     EXPECT_EQ(child.WaitDispatching(), std::nullopt);
     EXPECT_EQ(ChildProcess::RunDispatching(dir / "missing"), std::nullopt);
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(Shell, "desktop entries, the HOME/XDG folders and POSIX processes are Linux's; WindowsShell tests the Win32 shell")
+#endif

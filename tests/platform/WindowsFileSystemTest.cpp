@@ -1,5 +1,7 @@
 // Environment lookup and the file-system probes on the Windows services, with Windows paths as
 // they stand.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_WINDOWS
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -103,3 +105,7 @@ TEST(CreateDirectory, OneLevelWithOrWithoutTrailingSeparator) {
     EXPECT_FALSE(CreateDirectory(base + "\\taken\\"));  // a file has the name
     EXPECT_FALSE(CreateDirectory(""));
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(WindowsFileSystem, "Win32 paths and attributes; FileSystem tests the POSIX file system")
+#endif

@@ -1,5 +1,7 @@
 // Special folders, .lnk shortcuts and child processes on the Windows shell and process services.
 // Each link is read back through the shell's own link object.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_WINDOWS
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -172,3 +174,6 @@ TEST(ChildProcess, InheritsTheInstallersInheritableHandles) {
     SetEnvironmentVariableA("QVL_PROBE_HANDLE", nullptr);
     CloseHandle(event);
 }
+#else
+QVL_TESTS_SKIPPED_HERE(WindowsShell, "shell links and known folders are Win32's; Shell tests the Linux desktop")
+#endif

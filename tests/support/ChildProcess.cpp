@@ -1,3 +1,5 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "ChildProcess.h"
 
 #include <fcntl.h>
@@ -200,3 +202,5 @@ void ChildProcess::StopNoThrow() noexcept {
 }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

@@ -1,3 +1,5 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "NginxFixture.h"
 
 #include <grp.h>
@@ -10,6 +12,7 @@
 
 #include "Loopback.h"
 #include "Wait.h"
+#include "framework/Text.h"
 
 namespace qvl::test {
 
@@ -17,7 +20,7 @@ namespace {
 
 constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr const char* kEchoModule = "/usr/lib/nginx/modules/ngx_http_echo_module.so";
-constexpr int kStartAttempts = 8;
+constexpr const char* kErrorLog = "error.log";
 
 // nginx's configuration language takes a double-quoted string with backslash escapes; a "$"
 // stays a variable reference, which redirect targets may use on purpose ($server_port).
@@ -28,13 +31,6 @@ std::string Quoted(const std::string& text) {
         quoted += c;
     }
     return quoted + "\"";
-}
-
-std::string ReadOrEmpty(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // xorshift32: cheap, fixed, and good enough to make every byte of a body matter.
@@ -67,28 +63,40 @@ bool NginxFixture::EchoModuleAvailable() { return ::access(kEchoModule, R_OK) ==
 
 NginxFixture::NginxFixture() : NginxFixture(Options{}) {}
 
-NginxFixture::NginxFixture(Options options) : options_(std::move(options)), dir_("qvl-nginx") {
-    root_ = dir_ / "www";
+NginxFixture::NginxFixture(Options options) : options_(std::move(options)), daemon_("qvl-nginx") {
+    const TempDir& dir = daemon_.Dir();
+    root_ = dir / "www";
     std::filesystem::create_directories(root_);
     for (const char* temp : {"body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
-        std::filesystem::create_directories(dir_ / "temp" / temp);
+        std::filesystem::create_directories(dir / "temp" / temp);
     }
     if (options_.echoModule && !EchoModuleAvailable()) {
         throw std::runtime_error(std::string("nginx echo module not installed: ") + kEchoModule);
     }
-    uint16_t port = options_.firstPort;
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (port == 0) port = options_.ipv6Only ? PickFreeIpv6LoopbackPort() : PickFreeLoopbackPort();
-        if (TryStart(port)) return;
-        port = 0;
-    }
-    throw std::runtime_error(std::string("nginx could not get a free port on ") + Authority(0) + ":\n" + ErrorLog());
+    DaemonFixture::Program program;
+    program.name = "nginx";
+    program.path = kNginx;
+    program.arguments = [&dir](const std::string& config) {
+        return std::vector<std::string>{"-p", dir.Path().string() + "/", "-c", config, "-e",
+                                        (dir / kErrorLog).string()};
+    };
+    program.config = [this](uint16_t port) { return Config(port); };
+    program.startLogs = {kErrorLog};
+    // nginx writes its pid file only after it has bound the port, so a port that some other
+    // program took in the meantime cannot pass for ours.
+    program.ready = [this](uint16_t port) {
+        return Trimmed(daemon_.ReadLog("nginx.pid"), "\r\n") == std::to_string(daemon_.Pid()) &&
+               (options_.ipv6Only ? CanConnectIpv6Loopback(port) : CanConnectLoopback(port));
+    };
+    if (options_.ipv6Only) program.pickPort = PickFreeIpv6LoopbackPort;
+    program.startTimeout = options_.startTimeout;
+    daemon_.Start(program, options_.firstPort);
 }
 
-NginxFixture::~NginxFixture() { Stop(); }
+NginxFixture::~NginxFixture() = default;
 
 std::string NginxFixture::Config(uint16_t port) const {
-    const auto d = [this](const char* name) { return Quoted((dir_ / name).string()); };
+    const auto d = [this](const char* name) { return Quoted((daemon_.Dir() / name).string()); };
     std::ostringstream c;
     if (options_.echoModule) c << "load_module " << Quoted(kEchoModule) << ";\n";
     // Workers drop to the `user` account only when started by root; one process that never
@@ -143,52 +151,11 @@ std::string NginxFixture::Config(uint16_t port) const {
     return c.str();
 }
 
-bool NginxFixture::TryStart(uint16_t port) {
-    {
-        std::ofstream config(ConfigPath(), std::ios::trunc);
-        config << Config(port);
-        if (!config) throw std::runtime_error("cannot write " + ConfigPath().string());
-    }
-    const auto pidFile = dir_ / "nginx.pid";
-    std::filesystem::remove(pidFile);
-    const auto errorLog = dir_ / "error.log";
-    const auto logSizeBefore = std::filesystem::exists(errorLog) ? std::filesystem::file_size(errorLog) : 0;
-    process_ = std::make_unique<ChildProcess>(
-        kNginx,
-        std::vector<std::string>{"-p", dir_.Path().string() + "/", "-c", ConfigPath().string(), "-e",
-                                 errorLog.string()},
-        (dir_ / "nginx.out").string());
-    const std::string expectedPid = std::to_string(process_->Pid());
-    // nginx writes its pid file only after it has bound the port, so a port that some other
-    // program took in the meantime cannot pass for ours.
-    const bool ready = WaitUntil(
-        [&] {
-            if (!process_->Running()) return true;
-            std::string pid = ReadOrEmpty(pidFile);
-            while (!pid.empty() && (pid.back() == '\n' || pid.back() == '\r')) pid.pop_back();
-            return pid == expectedPid &&
-                   (options_.ipv6Only ? CanConnectIpv6Loopback(port) : CanConnectLoopback(port));
-        },
-        options_.startTimeout);
-    if (ready && process_->Running()) {
-        port_ = port;
-        return true;
-    }
-    process_->Stop();
-    process_.reset();
-    std::string newLog = ReadOrEmpty(errorLog);
-    newLog.erase(0, std::min<size_t>(newLog.size(), logSizeBefore));
-    if (newLog.find("Address already in use") != std::string::npos) return false;
-    throw std::runtime_error(std::string(ready ? "nginx ended at start-up" : "nginx did not start in time") +
-                             ":\n" + newLog + ReadOrEmpty(dir_ / "nginx.out") + "\nconfiguration:\n" +
-                             Config(port));
-}
-
 std::string NginxFixture::Authority(uint16_t port) const {
     return std::string(options_.ipv6Only ? "[::1]" : "127.0.0.1") + (port ? ":" + std::to_string(port) : "");
 }
 
-std::string NginxFixture::BaseUrl() const { return "http://" + Authority(port_) + "/"; }
+std::string NginxFixture::BaseUrl() const { return "http://" + Authority(daemon_.Port()) + "/"; }
 
 std::string NginxFixture::Url(std::string_view name) const { return BaseUrl() + std::string(name); }
 
@@ -235,17 +202,14 @@ std::vector<NginxFixture::LoggedRequest> NginxFixture::Requests(size_t atLeast) 
     return Requests();
 }
 
-std::string NginxFixture::AccessLog() const { return ReadOrEmpty(dir_ / "access.log"); }
-std::string NginxFixture::ErrorLog() const { return ReadOrEmpty(dir_ / "error.log"); }
-std::filesystem::path NginxFixture::ConfigPath() const { return dir_ / "nginx.conf"; }
+std::string NginxFixture::AccessLog() const { return daemon_.ReadLog("access.log"); }
+std::string NginxFixture::ErrorLog() const { return daemon_.ReadLog(kErrorLog); }
+std::filesystem::path NginxFixture::ConfigPath() const { return daemon_.ConfigPath(); }
 
-void NginxFixture::Stop(std::chrono::milliseconds grace) {
-    if (process_) {
-        process_->Stop(grace);
-        process_.reset();
-    }
-}
+void NginxFixture::Stop(std::chrono::milliseconds grace) { daemon_.Stop(grace); }
 
-bool NginxFixture::Running() { return process_ && process_->Running(); }
+bool NginxFixture::Running() { return daemon_.Running(); }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

@@ -11,8 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "DaemonFixture.h"
 
 namespace qvl::test {
 
@@ -67,7 +66,7 @@ public:
     static bool Available();               // /usr/sbin/nginx can be run
     static bool EchoModuleAvailable();
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return daemon_.Port(); }
     std::string BaseUrl() const;           // "http://127.0.0.1:PORT/" ("http://[::1]:PORT/")
     std::string Url(std::string_view name) const;  // BaseUrl() + name
     // The served folder; URL path "/a/b" is Root()/"a/b".
@@ -92,18 +91,15 @@ public:
     // client sees the connection close before the announced Content-Length.
     void Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
     bool Running();
-    pid_t Pid() const { return process_ ? process_->Pid() : -1; }
+    pid_t Pid() const { return daemon_.Pid(); }
 
 private:
-    bool TryStart(uint16_t port);
     std::string Config(uint16_t port) const;
     std::string Authority(uint16_t port) const;  // "127.0.0.1:PORT" or "[::1]:PORT"
 
     Options options_;
-    TempDir dir_;
+    DaemonFixture daemon_;
     std::filesystem::path root_;
-    uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> process_;
 };
 
 // The bytes WriteGeneratedFile writes: the same (size, seed) always gives the same content.

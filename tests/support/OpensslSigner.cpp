@@ -1,3 +1,5 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "support/OpensslSigner.h"
 
 #include <sys/wait.h>
@@ -69,3 +71,5 @@ void OpensslKey::SignRelease(const std::filesystem::path& folder) const {
 }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

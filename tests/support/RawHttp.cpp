@@ -1,3 +1,5 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "RawHttp.h"
 
 #include "Loopback.h"
@@ -143,3 +145,5 @@ RawReply RawGet10(uint16_t port, std::string_view target, std::chrono::milliseco
 }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

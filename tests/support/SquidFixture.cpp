@@ -1,58 +1,44 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "SquidFixture.h"
 
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
-
-#include "Loopback.h"
-#include "Wait.h"
 
 namespace qvl::test {
 
 namespace {
 
 constexpr const char* kSquid = "/usr/sbin/squid";
-constexpr int kStartAttempts = 8;
-constexpr auto kStartTimeout = std::chrono::seconds(30);
+constexpr const char* kCacheLog = "cache.log";
+constexpr const char* kAccessLog = "access.log";
 // Written once the listening socket is open.
-constexpr std::string_view kReadyLine = "Accepting HTTP Socket connections";
-
-std::string ReadOrEmpty(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+constexpr const char* kReadyLine = "Accepting HTTP Socket connections";
 
 }  // namespace
 
 bool SquidFixture::Available() { return ::access(kSquid, X_OK) == 0; }
 
-SquidFixture::SquidFixture() : dir_("qvl-squid") {
+SquidFixture::SquidFixture() : daemon_("qvl-squid") {
+    const auto& dir = daemon_.Dir();
     // Started as root, squid drops to its own user, which must be able to write its logs here.
     if (::geteuid() == 0)
-        std::filesystem::permissions(dir_.Path(), std::filesystem::perms::all, std::filesystem::perm_options::add);
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt)
-        if (TryStart(PickFreeLoopbackPort())) return;
-    throw std::runtime_error("squid could not get a free port on 127.0.0.1:\n" + CacheLog());
-}
-
-SquidFixture::~SquidFixture() { Stop(); }
-
-bool SquidFixture::TryStart(uint16_t port) {
-    const auto cacheLog = dir_ / "cache.log";
-    std::filesystem::remove(cacheLog);
-    {
-        std::ofstream config(dir_ / "squid.conf", std::ios::trunc);
+        std::filesystem::permissions(dir.Path(), std::filesystem::perms::all, std::filesystem::perm_options::add);
+    DaemonFixture::Program program;
+    program.name = "squid";
+    program.path = kSquid;
+    // -N keeps it in the foreground.
+    program.arguments = [](const std::string& config) { return std::vector<std::string>{"-N", "-f", config}; };
+    program.config = [&dir](uint16_t port) {
+        std::ostringstream config;
         config << "http_port 127.0.0.1:" << port << "\n"
-               << "pid_filename " << (dir_ / "squid.pid").string() << "\n"
-               << "cache_log " << cacheLog.string() << "\n"
-               << "access_log stdio:" << (dir_ / "access.log").string() << "\n"
+               << "pid_filename " << (dir / "squid.pid").string() << "\n"
+               << "cache_log " << (dir / kCacheLog).string() << "\n"
+               << "access_log stdio:" << (dir / kAccessLog).string() << "\n"
                << "cache_store_log none\n"
-               << "coredump_dir " << dir_.Path().string() << "\n"
+               << "coredump_dir " << dir.Path().string() << "\n"
                << "cache deny all\n"
                << "cache_mem 8 MB\n"
                << "pinger_enable off\n"
@@ -61,42 +47,26 @@ bool SquidFixture::TryStart(uint16_t port) {
                << "acl qvl_client src 127.0.0.1/32\n"
                << "http_access allow qvl_client\n"
                << "http_access deny all\n";
-        if (!config) throw std::runtime_error("cannot write the squid configuration");
-    }
-    // -N keeps it in the foreground, so that it is our child and dies with the test.
-    process_ = std::make_unique<ChildProcess>(
-        kSquid, std::vector<std::string>{"-N", "-f", (dir_ / "squid.conf").string()},
-        (dir_ / "squid.out").string());
-    const bool started = WaitUntil(
-        [&] {
-            return !process_->Running() ||
-                   (ReadOrEmpty(cacheLog).find(kReadyLine) != std::string::npos && CanConnectLoopback(port));
-        },
-        kStartTimeout) && process_->Running();
-    if (started) {
-        port_ = port;
-        return true;
-    }
-    process_->Stop();
-    process_.reset();
-    const std::string log = CacheLog() + ReadOrEmpty(dir_ / "squid.out");
-    if (log.find("Address already in use") != std::string::npos) return false;
-    throw std::runtime_error("squid did not start:\n" + log);
+        return config.str();
+    };
+    program.startLogs = {kCacheLog};
+    program.ready = daemon_.ReadyLine(kCacheLog, kReadyLine);
+    program.startTimeout = std::chrono::seconds(30);
+    daemon_.Start(program);
 }
 
-std::string SquidFixture::CacheLog() const { return ReadOrEmpty(dir_ / "cache.log"); }
+SquidFixture::~SquidFixture() = default;
 
-std::string SquidFixture::AccessLog() const { return ReadOrEmpty(dir_ / "access.log"); }
+std::string SquidFixture::CacheLog() const { return daemon_.ReadLog(kCacheLog); }
+
+std::string SquidFixture::AccessLog() const { return daemon_.ReadLog(kAccessLog); }
 
 bool SquidFixture::WaitForAccessLog(std::string_view text, std::chrono::milliseconds timeout) const {
-    return WaitUntil([&] { return AccessLog().find(text) != std::string::npos; }, timeout);
+    return daemon_.WaitForLog(kAccessLog, text, timeout);
 }
 
-void SquidFixture::Stop() {
-    if (process_) {
-        process_->Stop();
-        process_.reset();
-    }
-}
+void SquidFixture::Stop() { daemon_.Stop(); }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

@@ -5,12 +5,10 @@
 // keep-alive), which is what makes it a good test of where a reply ends.
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "DaemonFixture.h"
 
 namespace qvl::test {
 
@@ -24,7 +22,7 @@ public:
 
     static bool Available();  // /usr/sbin/squid can be run
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return daemon_.Port(); }
     std::string CacheLog() const;
     std::string AccessLog() const;
     // Waits at most `timeout` for `text` to appear in the access log (squid writes a request's
@@ -34,11 +32,7 @@ public:
     void Stop();
 
 private:
-    bool TryStart(uint16_t port);
-
-    TempDir dir_;
-    uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> process_;
+    DaemonFixture daemon_;
 };
 
 }  // namespace qvl::test

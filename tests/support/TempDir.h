@@ -35,5 +35,7 @@ std::string NullDevice();
 // creating the folders on the way.
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+// The whole content, or "" when there is no such file (yet): a log a program has not written.
+std::string ReadFileOrEmpty(const std::filesystem::path& path);
 
 }  // namespace qvl::test

@@ -1,31 +1,20 @@
+// POSIX only: the Linux tests' helper.
+#ifndef _WIN32
 #include "TinyproxyFixture.h"
 
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
-
-#include "Loopback.h"
-#include "Wait.h"
 
 namespace qvl::test {
 
 namespace {
 
 constexpr const char* kTinyproxy = "/usr/bin/tinyproxy";
-constexpr int kStartAttempts = 8;
-constexpr auto kStartTimeout = std::chrono::seconds(15);
+constexpr const char* kLog = "tinyproxy.log";
 // Written once the listening socket is open and the main loop runs.
-constexpr std::string_view kReadyLine = "Accepting connections";
+constexpr const char* kReadyLine = "Accepting connections";
 constexpr std::string_view kRequestMarker = "Request (file descriptor ";
-
-std::string ReadOrEmpty(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 }  // namespace
 
@@ -33,58 +22,33 @@ bool TinyproxyFixture::Available() { return ::access(kTinyproxy, X_OK) == 0; }
 
 TinyproxyFixture::TinyproxyFixture() : TinyproxyFixture(0) {}
 
-TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : dir_("qvl-tinyproxy") {
-    uint16_t port = firstPort;
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        if (port == 0) port = PickFreeLoopbackPort();
-        if (TryStart(port)) return;
-        port = 0;
-    }
-    throw std::runtime_error("tinyproxy could not get a free port on 127.0.0.1:\n" + Log());
-}
-
-TinyproxyFixture::~TinyproxyFixture() { Stop(); }
-
-bool TinyproxyFixture::TryStart(uint16_t port) {
-    const auto logPath = dir_ / "tinyproxy.log";
-    std::filesystem::remove(logPath);
-    {
-        std::ofstream config(dir_ / "tinyproxy.conf", std::ios::trunc);
+TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : daemon_("qvl-tinyproxy") {
+    DaemonFixture::Program program;
+    program.name = "tinyproxy";
+    program.path = kTinyproxy;
+    // -d keeps it in the foreground.
+    program.arguments = [](const std::string& config) { return std::vector<std::string>{"-d", "-c", config}; };
+    program.config = [this](uint16_t port) {
+        std::ostringstream config;
         config << "Port " << port << "\n"
                << "Listen 127.0.0.1\n"
                << "Timeout 60\n"
-               << "LogFile \"" << logPath.string() << "\"\n"
+               << "LogFile \"" << (daemon_.Dir() / kLog).string() << "\"\n"
                << "LogLevel Info\n"
-               << "PidFile \"" << (dir_ / "tinyproxy.pid").string() << "\"\n"
+               << "PidFile \"" << (daemon_.Dir() / "tinyproxy.pid").string() << "\"\n"
                << "MaxClients 50\n"
                << "Allow 127.0.0.1\n";
-        if (!config) throw std::runtime_error("cannot write the tinyproxy configuration");
-    }
-    // -d keeps it in the foreground, so that it is our child and dies with the test.
-    process_ = std::make_unique<ChildProcess>(
-        kTinyproxy, std::vector<std::string>{"-d", "-c", (dir_ / "tinyproxy.conf").string()},
-        (dir_ / "tinyproxy.out").string());
-    const bool ended = !WaitUntil(
-        [&] {
-            return !process_->Running() ||
-                   (ReadOrEmpty(logPath).find(kReadyLine) != std::string::npos && CanConnectLoopback(port));
-        },
-        kStartTimeout) || !process_->Running();
-    if (!ended) {
-        port_ = port;
-        return true;
-    }
-    process_->Stop();
-    process_.reset();
-    const std::string log = ReadOrEmpty(logPath) + ReadOrEmpty(dir_ / "tinyproxy.out");
-    if (log.find("Address already in use") != std::string::npos ||
-        log.find("Could not create listening sockets") != std::string::npos) {
-        return false;
-    }
-    throw std::runtime_error("tinyproxy did not start:\n" + log);
+        return config.str();
+    };
+    program.startLogs = {kLog};
+    program.ready = daemon_.ReadyLine(kLog, kReadyLine);
+    program.portTaken = {"Address already in use", "Could not create listening sockets"};
+    daemon_.Start(program, firstPort);
 }
 
-std::string TinyproxyFixture::Log() const { return ReadOrEmpty(dir_ / "tinyproxy.log"); }
+TinyproxyFixture::~TinyproxyFixture() = default;
+
+std::string TinyproxyFixture::Log() const { return daemon_.ReadLog(kLog); }
 
 std::vector<std::string> TinyproxyFixture::Requests() const {
     std::vector<std::string> requests;
@@ -100,16 +64,13 @@ std::vector<std::string> TinyproxyFixture::Requests() const {
 }
 
 bool TinyproxyFixture::WaitForLog(std::string_view text, std::chrono::milliseconds timeout) const {
-    return WaitUntil([&] { return Log().find(text) != std::string::npos; }, timeout);
+    return daemon_.WaitForLog(kLog, text, timeout);
 }
 
-void TinyproxyFixture::Stop() {
-    if (process_) {
-        process_->Stop();
-        process_.reset();
-    }
-}
+void TinyproxyFixture::Stop() { daemon_.Stop(); }
 
-bool TinyproxyFixture::Running() { return process_ && process_->Running(); }
+bool TinyproxyFixture::Running() { return daemon_.Running(); }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32

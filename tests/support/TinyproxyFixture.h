@@ -4,14 +4,11 @@
 // which proves that a download really went through the proxy.
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TempDir.h"
+#include "DaemonFixture.h"
 
 namespace qvl::test {
 
@@ -26,7 +23,7 @@ public:
 
     static bool Available();  // /usr/bin/tinyproxy can be run
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return daemon_.Port(); }
     std::string Log() const;
     // Request lines the proxy received, in order: "GET http://127.0.0.1:PORT/x HTTP/1.0".
     std::vector<std::string> Requests() const;
@@ -35,14 +32,10 @@ public:
 
     void Stop();
     bool Running();
-    pid_t Pid() const { return process_ ? process_->Pid() : -1; }
+    pid_t Pid() const { return daemon_.Pid(); }
 
 private:
-    bool TryStart(uint16_t port);
-
-    TempDir dir_;
-    uint16_t port_ = 0;
-    std::unique_ptr<ChildProcess> process_;
+    DaemonFixture daemon_;
 };
 
 }  // namespace qvl::test

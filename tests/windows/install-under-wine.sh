@@ -12,73 +12,44 @@
 # Usage: install-under-wine.sh QVLSETUP.exe DEMO-PROGRAM-FOLDER SOURCE-FOLDER
 set -euo pipefail
 qvlsetup=$1 demo=$2 source=$3
-wine=${QVL_WINE:-/usr/lib/wine/wine64}
 # shellcheck source=../../scripts/lib/nginx.sh
 . "$source/scripts/lib/nginx.sh"
+# shellcheck source=../../scripts/lib/wine.sh
+. "$source/scripts/lib/wine.sh"
+# shellcheck source=install-checks.sh
+. "$source/tests/windows/install-checks.sh"
 
 # shellcheck source=../../scripts/lib/tools.sh
 . "$source/scripts/lib/tools.sh"
 require_tools wine
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-install.XXXXXX")
-xvfb_pid=""
 cleanup() {
     nginx_stop
-    WINEPREFIX="$tmp/prefix" wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    wine_session_stop
     rm -rf -- "$tmp"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check_same() { # WHAT EXPECTED ACTUAL
-    if cmp -s -- "$2" "$3"; then echo "ok: $1 is byte-identical"; else fail "$1 differs from what was served ($3)"; fi
-}
-
-# A normal window needs a display; without one, a private Xvfb.
-if [ -z "${DISPLAY:-}" ]; then
-    exec 3> "$tmp/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    exec 3>&-
-    for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-    DISPLAY=:$(cat "$tmp/display")
-    export DISPLAY
-fi
 
 # The served files: the demo's Windows programs and a chain archive packed here.
 www=$tmp/www chain=$tmp/chain
-mkdir -p "$www" "$chain/blocks/index"
-cp "$demo/demo-launcher.exe" "$www/qvlloader.exe"
-cp "$demo/demo-wallet.exe" "$www/quorvale-qt.exe"
-printf '1.0.0\n' > "$www/version.txt"
+mkdir -p "$chain/blocks/index"
 head -c 300000 /dev/urandom > "$chain/blocks/blk00000.dat"
 printf 'MANIFEST-000002\r\n' > "$chain/blocks/index/CURRENT"
 printf 'network=qvl-test\n' > "$chain/chain-info.txt"
-bash "$source/demo/windows/pack-archive" "$demo/demo-chain-archive.exe" "$chain" "$www/qvlchain.exe"
+serve_demo_release "$demo" "$source" "$chain" "$www"
 nginx_start "$tmp/nginx" "$www"
 export QVL_TEST_BASE_URL="http://127.0.0.1:$NGINX_PORT/"
 
-export WINEPREFIX="$tmp/prefix" HOME="$tmp/home" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
-mkdir -p "$HOME"
+# A fresh prefix in $tmp; a normal window needs a display (without one, a private Xvfb).
+wine_session_start --dir "$tmp" --use-display
 unset http_proxy HTTP_PROXY no_proxy NO_PROXY
-# Wine's background processes inherit standard output: files, not pipes.
-run() { # NAME ARGS...
-    local name=$1 rc=0; shift
-    "$wine" "$qvlsetup" "$@" > "$tmp/$name.out" 2> "$tmp/$name.err" < /dev/null || rc=$?
-    echo "$rc" > "$tmp/$name.rc"
-}
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 echo "== program and blockchain"
 run first --unattended --select program,blockchain --log "$(winpath "$tmp/first.log")"
-rc=$(cat "$tmp/first.rc")
-[ "$rc" = 0 ] || fail "exit status $rc, expected 0 ($(cat "$tmp/first.err"))"
+expect_exit first 0
 drive=$WINEPREFIX/drive_c
-appdata=$(find "$drive/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -n 1)
+appdata=$(roaming_folder)
 check_same launcher "$www/qvlloader.exe" "$drive/Quorvale/qvlloader.exe"
 check_same wallet "$www/quorvale-qt.exe" "$drive/Quorvale/quorvale-qt.exe"
 check_same "version file" "$www/version.txt" "$appdata/Quorvale/version.txt"
@@ -89,11 +60,10 @@ done < <(find "$chain" -type f -print0)
 # The archive notes each run in its folder.
 runs=$(grep -c '^qvlchain: unpacked 3 files' "$appdata/Quorvale/qvlchain.log" 2>/dev/null || true)
 [ "$runs" = 1 ] && echo "ok: the archive ran once" || fail "the archive ran ${runs:-0} times"
-log=$(cat "$tmp/first.log")
 for line in "unzipping blockchain - this will take a while..." "Making Shortcut to your Start menu"; do
-    grep -qxF -- "$line" <<< "$log" || fail "the log lacks \"$line\""
+    has_line "$tmp/first.log" "$line"
 done
-[ "$(tail -n 1 <<< "$log")" = "Done." ] || fail "the log does not end with Done."
+[ "$(tail -n 1 "$tmp/first.log")" = "Done." ] || fail "the log does not end with Done."
 
 desktop_lnk=$(find -L "$HOME" "$drive/users" -name Quorvale.lnk -path '*Desktop*' -print -quit 2>/dev/null)
 menu_lnk=$(find "$drive/users" -name Quorvale.lnk -path '*Start Menu/Programs/Quorvale/*' -print -quit)
@@ -118,10 +88,8 @@ echo "== the wallet answered with 404"
 : > "$tmp/nginx/access.log"
 mv "$www/quorvale-qt.exe" "$tmp/wallet.served"
 run second --unattended --select program --log "$(winpath "$tmp/second.log")"
-rc=$(cat "$tmp/second.rc")
-[ "$rc" = 1 ] && echo "ok: exit status 1" || fail "exit status $rc, expected 1"
-grep -qxF "Download failure: could not download wallet" "$tmp/second.log" &&
-    echo "ok: the box's text is in the log" || fail "no failure box in the log: $(cat "$tmp/second.log")"
+expect_exit second 1
+has_line "$tmp/second.log" "Download failure: could not download wallet"
 check_same "installed wallet after the 404" "$tmp/wallet.served" "$drive/Quorvale/quorvale-qt.exe"
 leftovers=$(find "$drive/Quorvale" -name '.*' | wc -l)
 [ "$leftovers" = 0 ] || fail "temporary files left behind: $(find "$drive/Quorvale" -name '.*')"
@@ -150,9 +118,4 @@ else
     echo "SKIPPED: the first-run log against the Linux build's (QVL_LINUX_QVLSETUP is not set)"
 fi
 
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures check(s) failed; the first run's log:"
-    cat "$tmp/first.log"
-    exit 1
-fi
-echo "== all checks passed"
+finish_checks "$tmp/first.log" "$tmp/second.log"

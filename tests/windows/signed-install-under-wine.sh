@@ -14,6 +14,8 @@ build=$1 demo=$2 source=$3
 . "$source/scripts/lib/nginx.sh"
 # shellcheck source=../../scripts/lib/wine.sh
 . "$source/scripts/lib/wine.sh"
+# shellcheck source=install-checks.sh
+. "$source/tests/windows/install-checks.sh"
 
 # shellcheck source=../../scripts/lib/tools.sh
 . "$source/scripts/lib/tools.sh"
@@ -26,20 +28,12 @@ cleanup() {
     rm -rf -- "$tmp"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check_same() { # WHAT EXPECTED ACTUAL
-    if cmp -s -- "$2" "$3"; then echo "ok: $1 is byte-identical"; else fail "$1 differs: $3 is not $2"; fi
-}
 
 # The signed release: the demo's Windows programs and a small chain archive.
 www=$tmp/www chain=$tmp/chain
-mkdir -p "$www" "$chain/blocks"
-cp "$demo/demo-launcher.exe" "$www/qvlloader.exe"
-cp "$demo/demo-wallet.exe" "$www/quorvale-qt.exe"
-printf '1.0.0\n' > "$www/version.txt"
+mkdir -p "$chain/blocks"
 head -c 100000 /dev/urandom > "$chain/blocks/blk00000.dat"
-bash "$source/demo/windows/pack-archive" "$demo/demo-chain-archive.exe" "$chain" "$www/qvlchain.exe"
+serve_demo_release "$demo" "$source" "$chain" "$www"
 bash "$source/scripts/sign-release" --new-key "$tmp/key.pem" > /dev/null
 bash "$source/scripts/sign-release" "$www" "$tmp/key.pem" > /dev/null
 # The port is held from here on, so the base URL built in stays right.
@@ -62,23 +56,12 @@ qvlsetup=$(find "$build/src/installer" -maxdepth 1 -name qvlsetup.exe -print -qu
 wine_available || { echo "FAIL: $WINE64 or Xvfb is missing"; exit 1; }
 wine_session_start
 unset http_proxy HTTP_PROXY no_proxy NO_PROXY
-# Wine's background processes inherit standard output: files, not pipes.
-run() { # NAME ARGS...
-    local name=$1 rc=0; shift
-    "$WINE64" "$qvlsetup" "$@" > "$tmp/$name.out" 2> "$tmp/$name.err" < /dev/null || rc=$?
-    echo "$rc" > "$tmp/$name.rc"
-}
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-has_line() { # LOG LINE
-    grep -qxF -- "$2" "$1" && echo "ok: the log says \"$2\"" || fail "the log lacks \"$2\""
-}
 drive=$WINEPREFIX/drive_c
 
 echo "== a signed release"
 run first --unattended --select program,blockchain --log "$(winpath "$tmp/first.log")"
-rc=$(cat "$tmp/first.rc")
-[ "$rc" = 0 ] && echo "ok: exit status 0" || fail "exit status $rc, expected 0 ($(cat "$tmp/first.err"))"
-appdata=$(find "$drive/users" -maxdepth 4 -type d -path '*/AppData/Roaming' | head -n 1)
+expect_exit first 0
+appdata=$(roaming_folder)
 check_same launcher "$www/qvlloader.exe" "$drive/Quorvale/qvlloader.exe"
 check_same wallet "$www/quorvale-qt.exe" "$drive/Quorvale/quorvale-qt.exe"
 check_same "version file" "$www/version.txt" "$appdata/Quorvale/version.txt"
@@ -96,16 +79,10 @@ printf "\\$(printf '%03o' $(((byte + 1) % 256)))" |
     dd of="$www/quorvale-qt.exe" bs=1 seek=$((size / 2)) conv=notrunc status=none
 cmp -s "$tmp/wallet.signed" "$www/quorvale-qt.exe" && fail "the served wallet was not changed"
 run second --unattended --select program --log "$(winpath "$tmp/second.log")"
-rc=$(cat "$tmp/second.rc")
-[ "$rc" = 1 ] && echo "ok: exit status 1" || fail "exit status $rc, expected 1"
+expect_exit second 1
 has_line "$tmp/second.log" "checksum mismatch: quorvale-qt.exe was not installed"
 check_same "installed wallet after the refusal" "$tmp/wallet.signed" "$drive/Quorvale/quorvale-qt.exe"
 leftovers=$(find "$drive/Quorvale" -name '.*')
 [ -z "$leftovers" ] && echo "ok: no temporary file left" || fail "temporary files left behind: $leftovers"
 
-if [ "$failures" -gt 0 ]; then
-    echo "== $failures check(s) failed; the logs:"
-    cat "$tmp/first.log" "$tmp/second.log" 2>/dev/null || true
-    exit 1
-fi
-echo "== all checks passed"
+finish_checks "$tmp/first.log" "$tmp/second.log"

@@ -44,6 +44,7 @@ struct Options {
     std::string url;
     std::string output;
     std::string method = "GET";
+    const qvl::THttpMethod* command = &qvl::MethodOf(qvl::CmdGet);
     std::optional<std::string> data;
     std::string dataFile;
     std::string proxy;
@@ -90,18 +91,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
     if (o.url.empty()) UsageError("no URL");
     if (o.data && !o.dataFile.empty()) UsageError("-d and --data-file exclude each other");
     for (char& c : o.method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const kMethods[] = {"GET", "HEAD", "OPTIONS", "DELETE", "POST", "PUT", "PATCH",
-                                           "TRACE", "COPY", "MOVE", "LINK", "UNLINK", "NONE"};
-    bool known = false;
-    for (const char* m : kMethods) known = known || o.method == m;
-    if (!known) UsageError("unknown method " + o.method);
+    o.command = qvl::FindMethod(o.method);
+    if (!o.command) UsageError("unknown method " + o.method);
     if (!o.proxy.empty() && o.proxy.rfind(':') == std::string::npos) UsageError("--proxy needs HOST:PORT");
     if (!o.user.empty() && o.user.find(':') == std::string::npos) UsageError("--user needs USER:PASSWORD");
     // Data that no request would carry is a mistake on the command line, not something to drop.
-    const bool sendsBody = o.method == "POST" || o.method == "PUT" || o.method == "PATCH" ||
-                           o.method == "TRACE" || o.method == "NONE";
-    const bool takesValue = o.method == "COPY" || o.method == "MOVE" || o.method == "LINK" || o.method == "UNLINK";
-    if (o.data && !sendsBody && !takesValue) UsageError("-d: a " + o.method + " request sends no data");
+    const bool sendsBody = o.command->hasBody;
+    if (o.data && !sendsBody && !o.command->takesValue) UsageError("-d: a " + o.method + " request sends no data");
     if (!o.dataFile.empty() && !sendsBody) UsageError("--data-file: a " + o.method + " request sends no body");
     try {
         qvl::SplitUrl(o.url);
@@ -154,11 +150,6 @@ void CopyFileToStdout(const std::string& path) {
     if (std::fflush(stdout) != 0) throw qvl::Exception("Cannot write to standard output");
 }
 
-std::string CmdName(qvl::CmdType cmd) {
-    const std::string word = qvl::THttpClient::MethodWord(cmd);
-    return cmd == qvl::CmdNoMethod ? "NONE" : word.substr(0, word.size() - 1);
-}
-
 void RunMethod(qvl::THttpClient& client, const Options& o, const std::string& data);
 
 int Run(const Options& o) {
@@ -189,8 +180,7 @@ int Run(const Options& o) {
 
     // Uploading from a file needs the header in a file too; it then goes to a temporary one
     // unless the user named one. Data given as text is then uploaded from a file as well.
-    const bool hasBody = o.method == "POST" || o.method == "PUT" || o.method == "PATCH" ||
-                         o.method == "TRACE" || o.method == "NONE";
+    const bool hasBody = o.command->hasBody;
     std::optional<TempFile> headerTemp, dataTemp;
     std::string data = o.data.value_or("");
     client.OutputFileMode = !o.headerFile.empty() || (!o.dataFile.empty() && hasBody);
@@ -201,7 +191,7 @@ int Run(const Options& o) {
                 data = o.dataFile;
             } else {
                 std::string bytes = data;
-                if (o.method == "POST") {
+                if (o.command->cmd == CmdPost) {
                     TUrlEncoder encoder;
                     bytes = encoder.EncodeText(bytes);
                 }
@@ -220,13 +210,13 @@ int Run(const Options& o) {
     client.OnSuccess = [&](CmdType cmd) {
         outcome = Outcome::Success;
         if (o.trace)
-            std::cerr << "< " << statusLine() << "\n* success: " << CmdName(cmd) << " "
+            std::cerr << "< " << statusLine() << "\n* success: " << qvl::MethodOf(cmd).name << " "
                       << client.ReplyCode << "\n";
     };
     client.OnFailure = [&](CmdType cmd) {
         outcome = Outcome::Failure;
         if (o.trace)
-            std::cerr << "< " << statusLine() << "\n* failure: " << CmdName(cmd) << " "
+            std::cerr << "< " << statusLine() << "\n* failure: " << qvl::MethodOf(cmd).name << " "
                       << client.ReplyCode << "\n";
     };
     if (o.trace) {
@@ -267,20 +257,22 @@ int Run(const Options& o) {
 }
 
 void RunMethod(qvl::THttpClient& client, const Options& o, const std::string& data) {
-    const std::string& m = o.method;
-    if (m == "GET") client.Get(o.url);
-    else if (m == "HEAD") client.Head(o.url);
-    else if (m == "OPTIONS") client.Options(o.url);
-    else if (m == "DELETE") client.Delete(o.url);
-    else if (m == "POST") client.Post(o.url, data);
-    else if (m == "PUT") client.Put(o.url, data);
-    else if (m == "PATCH") client.Patch(o.url, data);
-    else if (m == "TRACE") client.Trace(o.url, data);
-    else if (m == "COPY") client.Copy(o.url, data);
-    else if (m == "MOVE") client.Move(o.url, data);
-    else if (m == "LINK") client.Link(o.url, data);
-    else if (m == "UNLINK") client.Unlink(o.url, data);
-    else client.SendWithoutMethod(o.url, data);
+    using namespace qvl;
+    switch (o.command->cmd) {
+        case CmdGet: client.Get(o.url); break;
+        case CmdHead: client.Head(o.url); break;
+        case CmdOptions: client.Options(o.url); break;
+        case CmdDelete: client.Delete(o.url); break;
+        case CmdPost: client.Post(o.url, data); break;
+        case CmdPut: client.Put(o.url, data); break;
+        case CmdPatch: client.Patch(o.url, data); break;
+        case CmdTrace: client.Trace(o.url, data); break;
+        case CmdCopy: client.Copy(o.url, data); break;
+        case CmdMove: client.Move(o.url, data); break;
+        case CmdLink: client.Link(o.url, data); break;
+        case CmdUnlink: client.Unlink(o.url, data); break;
+        case CmdNoMethod: client.SendWithoutMethod(o.url, data); break;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "framework/Application.h"
 #include "framework/FileStream.h"
 #include "framework/MemoryStream.h"
+#include "framework/Text.h"
 #include "net/http/BodyFraming.h"
 #include "net/http/UUProcessor.h"
 #include "net/http/Url.h"
@@ -29,12 +30,6 @@ std::string Field(const std::string& text, char sep, int n) {
     }
     const size_t end = text.find(sep, start);
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // The line without its LF and a CR before it.
@@ -109,18 +104,11 @@ bool HasLineBreakOrNul(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
-std::string Trimmed(const std::string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
-    return text.substr(b, e - b);
-}
-
 // Transfer-Encoding: the body is chunked when chunked is the last coding applied (RFC 9112
 // section 6.3); any other coding runs to the close.
 bool EndsChunked(const std::string& value) {
     const size_t comma = value.rfind(',');
-    return Lower(Trimmed(comma == std::string::npos ? value : value.substr(comma + 1))) == "chunked";
+    return AsciiLower(Trimmed(comma == std::string::npos ? value : value.substr(comma + 1))) == "chunked";
 }
 
 }  // namespace
@@ -132,26 +120,7 @@ THttpClient::THttpClient(TComponent* owner)
 
 THttpClient::~THttpClient() = default;
 
-std::string THttpClient::MethodWord(CmdType cmd) {
-    switch (cmd) {
-        case CmdGet: return "GET ";
-        case CmdOptions: return "OPTIONS ";
-        case CmdHead: return "HEAD ";
-        case CmdPost: return "POST ";
-        case CmdPut: return "PUT ";
-        case CmdPatch: return "PATCH ";
-        case CmdCopy: return "COPY ";
-        case CmdMove: return "MOVE ";
-        case CmdDelete: return "DELETE ";
-        case CmdLink: return "LINK ";
-        case CmdUnlink: return "UNLINK ";
-        case CmdTrace: return "TRACE ";
-        // A request line needs a method; a request that carries data without naming one is
-        // sent the way form data is.
-        case CmdNoMethod: return "POST ";
-    }
-    return "GET ";
-}
+std::string THttpClient::MethodWord(CmdType cmd) { return MethodOf(cmd).word; }
 
 // ---- Commands ----------------------------------------------------------------------------------
 
@@ -238,7 +207,7 @@ void THttpClient::RunCommand() {
         // Credentials were given for the place the command was sent to, not for wherever a
         // redirect leads.
         if (pass == 1) {
-            authHost_ = Lower(Host);
+            authHost_ = AsciiLower(Host);
             authPort_ = Port;
         }
         BuildHeader();
@@ -335,7 +304,7 @@ void THttpClient::CarryCookie() {
     if (SetCookieValue.empty() || HasLineBreakOrNul(SetCookieValue)) return;
     HeaderInfo->Cookie = SetCookieValue;
     carriedCookie_ = SetCookieValue;
-    cookieHost_ = Lower(Host);
+    cookieHost_ = AsciiLower(Host);
 }
 
 CmdType THttpClient::PassCmd() const { return asGet_ ? CmdGet : CurrentCmd; }
@@ -352,18 +321,7 @@ void THttpClient::ParseURL() {
     if (parts.target.empty() || parts.target[0] != '/') RequestURL.insert(parts.authorityEnd, "/");
 }
 
-bool THttpClient::HasBody() const {
-    switch (PassCmd()) {
-        case CmdPost:
-        case CmdPut:
-        case CmdPatch:
-        case CmdTrace:
-        case CmdNoMethod: return true;
-        // Link and Unlink name "Send.dat" as their data but have no body to send, so they
-        // announce none.
-        default: return false;
-    }
-}
+bool THttpClient::HasBody() const { return MethodOf(PassCmd()).hasBody; }
 
 int64_t THttpClient::BodyLength() const {
     if (!OutputFileMode) return static_cast<int64_t>(SendData.size());
@@ -408,10 +366,10 @@ void THttpClient::BuildHeader() {
     if (!HeaderInfo->LocalProgram.empty()) h.SetHeader("From", HeaderInfo->LocalProgram);
     // A cookie a redirect carried goes back only to the host that set it.
     const bool carried = !carriedCookie_.empty() && HeaderInfo->Cookie == carriedCookie_;
-    if (!HeaderInfo->Cookie.empty() && (!carried || Lower(Host) == cookieHost_))
+    if (!HeaderInfo->Cookie.empty() && (!carried || AsciiLower(Host) == cookieHost_))
         h.SetHeader("Cookie", HeaderInfo->Cookie);
     if (!HeaderInfo->Referer.empty()) h.SetHeader("Referer", HeaderInfo->Referer);
-    const bool atOrigin = authHost_.empty() || (Lower(Host) == authHost_ && Port == authPort_);
+    const bool atOrigin = authHost_.empty() || (AsciiLower(Host) == authHost_ && Port == authPort_);
     if (!HeaderInfo->UserId.empty() && !HeaderInfo->Password.empty() && atOrigin)
         h.SetHeader("Authorization", "Basic " + CredentialsToken());
     h.Add("Content-type: application/x-www-form-urlencoded");
@@ -514,7 +472,7 @@ void THttpClient::ReadResponseHeader() {
         const std::string text = WithoutLineEnd(line);
         const size_t colon = text.find(':');
         if (colon == std::string::npos) continue;
-        const std::string name = Lower(text.substr(0, colon));
+        const std::string name = AsciiLower(text.substr(0, colon));
         const std::string value = Trimmed(text.substr(colon + 1));
         if (name == "set-cookie") SetCookieValue = value;
         else if (name == "location") LocationValue = value;

@@ -35,26 +35,10 @@
 #include <string>
 
 #include "net/http/ExtStrings.h"
+#include "net/http/HttpMethod.h"
 #include "net/socket/SocketEngine.h"
 
 namespace qvl {
-
-// The commands, by the values the outcome events report.
-enum CmdType : uint8_t {
-    CmdGet = 0,
-    CmdOptions = 1,
-    CmdHead = 2,
-    CmdPost = 3,
-    CmdPut = 4,
-    CmdPatch = 5,
-    CmdCopy = 6,
-    CmdMove = 7,
-    CmdDelete = 8,
-    CmdLink = 9,
-    CmdUnlink = 10,
-    CmdTrace = 11,
-    CmdNoMethod = 12,
-};
 
 // An outcome event: the code of the command that ran.
 using TResultEvent = std::function<void(CmdType Cmd)>;

@@ -1,6 +1,7 @@
 #include "net/http/Url.h"
 
 #include "framework/Exception.h"
+#include "framework/Text.h"
 
 namespace qvl {
 
@@ -20,12 +21,6 @@ bool IsSubDelim(char c) {
         case '*': case '+': case ',': case ';': case '=': return true;
         default: return false;
     }
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // A URL part for a message: control bytes would break the line it is shown on.
@@ -83,7 +78,7 @@ Reference SplitReference(const std::string& text) {
     const size_t scheme = SchemeLength(text);
     if (scheme > 0) {
         r.hasScheme = true;
-        r.scheme = Lower(text.substr(0, scheme));
+        r.scheme = AsciiLower(text.substr(0, scheme));
         i = scheme + 1;
     }
     const size_t fragment = text.find('#', i);
@@ -122,7 +117,7 @@ TUrlParts SplitUrl(const std::string& url) {
     TUrlParts parts;
     size_t at = 0;
     const size_t scheme = SchemeLength(url);
-    const std::string schemeName = Lower(url.substr(0, scheme));
+    const std::string schemeName = AsciiLower(url.substr(0, scheme));
     if (scheme > 0 && url.compare(scheme, 3, "://") == 0) {
         if (schemeName == "https") throw Exception("HTTP Secure Socket is not supported");
         if (schemeName != "http")

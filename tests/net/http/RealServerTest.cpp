@@ -1,4 +1,6 @@
 // The client against a real nginx and through a real tinyproxy and a real squid, all on loopback.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include "HttpTestSupport.h"
 
 #include "support/Loopback.h"
@@ -150,3 +152,7 @@ TEST_F(HttpClientTest, AnIpv6LiteralUrlReachesNginxOnIpv6LoopbackOnly) {
     EXPECT_EQ(client->RequestHeaders->Get(client->RequestHeaders->IndexOfHeader("Host")),
               "Host: [::1]:" + std::to_string(nginx.Port()));
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(RealServer, "nginx, squid and tinyproxy run on the Linux side")
+#endif

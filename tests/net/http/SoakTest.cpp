@@ -1,5 +1,7 @@
 // One client, thousands of commands against a real nginx: nothing may pile up from one command
 // to the next (descriptors, memory), and every body must arrive byte for byte.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include "HttpTestSupport.h"
 
 #include <filesystem>
@@ -93,3 +95,7 @@ TEST(Soak, TwoThousandGetsOnOneClient) {
         EXPECT_LT(rssAfter - rssBefore, 2048) << rssBefore << " KiB -> " << rssAfter << " KiB";
     }
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(Soak, "nginx runs on the Linux side")
+#endif

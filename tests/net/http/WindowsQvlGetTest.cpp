@@ -3,6 +3,8 @@
 // process cannot start Linux programs, so the servers are started here. Runs when
 // QVL_WINDOWS_QVL_GET names the program and the environment holds a wine session (scripts/test
 // sets up both after the Windows build); skips otherwise.
+#include "support/PlatformSkip.h"
+#if QVL_TEST_LINUX
 #include "HttpTestSupport.h"
 
 #include <sys/wait.h>
@@ -120,3 +122,7 @@ TEST_F(WindowsQvlGet, WorksThroughTinyproxy) {
     ASSERT_EQ(requests.size(), 1u) << proxy.Log();
     EXPECT_EQ(requests[0], "GET " + nginx.Url("chain.bin") + " HTTP/1.0");
 }
+
+#else
+QVL_TESTS_SKIPPED_HERE(WindowsQvlGet, "it runs qvl-get.exe under wine64 against nginx and tinyproxy from the Linux side")
+#endif
