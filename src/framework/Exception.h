@@ -17,16 +17,27 @@ private:
     std::string message_;
 };
 
-// A file could not be created (or emptied) for writing: "Cannot create file <path>".
-class EFCreateError : public Exception {
+// A failure of one file: the text shown, and the file's path apart from it, so that a caller
+// can tell which file failed without reading the text.
+class EFileError : public Exception {
 public:
-    explicit EFCreateError(const std::string& path) : Exception("Cannot create file " + path) {}
+    EFileError(std::string message, std::string path) : Exception(std::move(message)), path_(std::move(path)) {}
+    const std::string& Path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A file could not be created (or emptied) for writing: "Cannot create file <path>".
+class EFCreateError : public EFileError {
+public:
+    explicit EFCreateError(const std::string& path) : EFileError("Cannot create file " + path, path) {}
 };
 
 // A file could not be opened for reading: "Cannot open file <path>".
-class EFOpenError : public Exception {
+class EFOpenError : public EFileError {
 public:
-    explicit EFOpenError(const std::string& path) : Exception("Cannot open file " + path) {}
+    explicit EFOpenError(const std::string& path) : EFileError("Cannot open file " + path, path) {}
 };
 
 // A text that should be a whole number is not: "'<text>' is not a valid integer value".

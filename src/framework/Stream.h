@@ -12,10 +12,21 @@ public:
     using Exception::Exception;
 };
 
-// Raised when a stream takes fewer bytes than it was given, e.g. on a full disk.
+// Raised when a stream takes fewer bytes than it was given, e.g. on a full disk: "Stream write
+// error" from a stream, or "Cannot write file <path>[: <reason>]" where the file is known, with
+// the path and the system's reason (empty when it gave none) kept apart from the text.
 class EWriteError : public Exception {
 public:
-    using Exception::Exception;
+    explicit EWriteError(std::string message) : Exception(std::move(message)) {}
+    EWriteError(const std::string& path, const std::string& reason)
+        : Exception("Cannot write file " + path + (reason.empty() ? std::string() : ": " + reason)),
+          path_(path), reason_(reason) {}
+    const std::string& Path() const noexcept { return path_; }
+    const std::string& Reason() const noexcept { return reason_; }
+
+private:
+    std::string path_;
+    std::string reason_;
 };
 
 class TStream {

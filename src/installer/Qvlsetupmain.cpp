@@ -260,14 +260,14 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
     requestsucceeded_ = false;
     try {
         HttpClient1->Get(url);
-    } catch (const EFCreateError&) {
+    } catch (const EFCreateError& e) {
         // The file that could not be made is the temporary one; the user knows the target.
+        if (e.Path() != staged.Path()) throw;
         throw EFCreateError(target);
     } catch (const EWriteError& e) {
         // The same for a file the disk stopped taking; the reason stays.
-        const std::string temporary = "Cannot write file " + staged.Path();
-        if (e.Message().rfind(temporary, 0) != 0) throw;
-        throw EWriteError("Cannot write file " + target + e.Message().substr(temporary.size()));
+        if (e.Path() != staged.Path()) throw;
+        throw EWriteError(target, e.Reason());
     }
     if (requestsucceeded_ && releaseList_ && !Verified(name, hasher)) {
         // The staged file goes with `staged`; the installed one stays as it was.

@@ -81,9 +81,7 @@ void TSocketEngine::CaptureFile(const std::string& fileName, TCaptureFraming* fr
                           errno = 0;
                           if (file.Write(data, n) != n) {
                               const int err = errno;
-                              throw EWriteError("Cannot write file " + fileName +
-                                                (err != 0 ? std::string(": ") + std::strerror(err)
-                                                          : std::string()));
+                              throw EWriteError(fileName, err != 0 ? std::strerror(err) : "");
                           }
                           if (OnFileDataWritten) OnFileDataWritten(data, n);
                       },

@@ -227,6 +227,32 @@ TEST(CaptureFile, UncreatableFileFailsBeforeReceiving) {
     EXPECT_FALSE(engine->TimeOutTimer->Enabled()) << "the time-out timer is stopped on the way out";
 }
 
+// A file the disk stops taking names itself and the system's reason apart from the text, which
+// the installer relies on to put the target's name in place of the temporary file's.
+TEST(CaptureFile, AFileTheDiskStopsTakingCarriesItsPathAndReason) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a device that is always full is Linux's /dev/full";
+#else
+    ScriptedServer server(Script().Send("data that finds no room").Close());
+    auto engine = ConnectedEngine(server);
+    const std::string path = "/dev/full";
+    try {
+        engine->CaptureFile(path);
+        ADD_FAILURE() << "a full disk was reported as success";
+    } catch (const EWriteError& e) {
+        EXPECT_EQ(e.Path(), path);
+        EXPECT_EQ(e.Reason(), "No space left on device");
+        EXPECT_EQ(e.Message(), "Cannot write file /dev/full: No space left on device");
+    }
+    try {
+        engine->CaptureFile("/nonexistent-folder/body.bin");
+        ADD_FAILURE() << "an uncreatable file was reported as success";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(e.Path(), "/nonexistent-folder/body.bin");
+    }
+#endif
+}
+
 // A reset is not the end of the data, even though the notifier's look at the socket took its
 // error before the receiving operation could see it.
 TEST(Reset, EndsEveryReceiveWithOnSocketErrorAndTheResetsError) {
