@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/SocketWatches.h"
 #include "platform/linux/Detail.h"
 
 namespace qvl::platform {
@@ -60,28 +61,15 @@ struct Watch {
 };
 
 // GUI thread only (notifiers live there).
-std::unordered_map<int, Watch>& Watches() {
-    static auto* watches = new std::unordered_map<int, Watch>;
+detail::SocketWatches<Watch>& Watches() {
+    static auto* watches = new detail::SocketWatches<Watch>;
     return *watches;
 }
 
-uint64_t NextGeneration() {
-    static uint64_t generation = 0;
-    return ++generation;
-}
+Watch* Find(int fd) { return Watches().Find(fd); }
 
-Watch* Find(int fd) {
-    auto& watches = Watches();
-    const auto it = watches.find(fd);
-    return it == watches.end() ? nullptr : &it->second;
-}
-
-// A fresh record for a descriptor that was just created: whatever was known of an earlier
-// socket with the same number is forgotten, and its queued notifications with it.
 Watch& Fresh(int fd, State state) {
-    Watch& w = Watches()[fd];
-    w = Watch{};
-    w.generation = NextGeneration();
+    Watch& w = Watches().Fresh(fd);
     w.state = state;
     return w;
 }
@@ -92,10 +80,7 @@ Watch& Known(int fd) {
     return Fresh(fd, State::Unknown);
 }
 
-bool StillCurrent(int fd, uint64_t generation) {
-    const Watch* w = Find(fd);
-    return w && w->selected && w->generation == generation;
-}
+bool StillCurrent(int fd, uint64_t generation) { return Watches().StillCurrent(fd, generation); }
 
 void Post(int fd, const Watch& w, unsigned event, int error) {
     if (!w.selected || !(w.mask & event)) return;
@@ -263,7 +248,7 @@ int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return Fail(errno);
     Watch& w = Known(fd);
     // A new registration replaces the old one, and what the old one queued is no longer wanted.
-    w.generation = NextGeneration();
+    w.generation = Watches().NextGeneration();
     w.readable.reset();
     w.writable.reset();
     w.selected = mask != 0 && target != 0;
@@ -325,7 +310,7 @@ int RecvSocket(int fd, void* data, int len, int flags) {
 
 int CloseSocket(int fd) {
     // Forgetting the record stops the notifiers and turns away whatever they queued.
-    Watches().erase(fd);
+    Watches().Erase(fd);
     detail::StopWaitingOn(fd);
     if (::close(fd) != 0) {
         const int err = errno;

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/SocketWatches.h"
 #include "platform/windows/Detail.h"
 
 namespace qvl::platform {
@@ -40,21 +41,12 @@ struct Watch {
     uint64_t generation = 0;
 };
 
-std::unordered_map<uintptr_t, Watch>& Watches() {
-    static auto* watches = new std::unordered_map<uintptr_t, Watch>;
+detail::SocketWatches<Watch>& Watches() {
+    static auto* watches = new detail::SocketWatches<Watch>;
     return *watches;
 }
 
-uint64_t NextGeneration() {
-    static uint64_t generation = 0;
-    return ++generation;
-}
-
-Watch* Find(int s) {
-    auto& watches = Watches();
-    const auto it = watches.find(static_cast<uintptr_t>(s));
-    return it == watches.end() ? nullptr : &it->second;
-}
+Watch* Find(int s) { return Watches().Find(s); }
 
 SOCKET Native(int s) { return static_cast<SOCKET>(static_cast<unsigned>(s)); }
 
@@ -69,10 +61,7 @@ void Unselect(int s, Watch& w) {
     w.selected = false;
 }
 
-bool StillCurrent(int s, uint64_t generation) {
-    const Watch* w = Find(s);
-    return w && w->selected && w->generation == generation;
-}
+bool StillCurrent(int s, uint64_t generation) { return Watches().StillCurrent(s, generation); }
 
 bool IsConnectOutcome(int err) {
     return err == WSAECONNREFUSED || err == WSAETIMEDOUT || err == WSAENETUNREACH || err == WSAEHOSTUNREACH;
@@ -138,7 +127,7 @@ int CreateSocket(int protocol, uint16_t family) {
     }
     NotInherited(s);
     const int fd = SocketFromNative(s);
-    Watches()[static_cast<uintptr_t>(fd)] = Watch{};
+    Watches()[fd] = Watch{};
     return fd;
 }
 
@@ -150,10 +139,10 @@ int SetLingerZero(int fd) {
 }
 
 int AsyncSelect(int fd, TargetId target, unsigned msg, long mask) {
-    Watch& w = Watches()[static_cast<uintptr_t>(fd)];
+    Watch& w = Watches()[fd];
     // A new registration replaces the old one, and what the old one queued is no longer wanted.
     Unselect(fd, w);
-    w.generation = NextGeneration();
+    w.generation = Watches().NextGeneration();
     HWND hwnd = target != 0 && mask != 0 ? detail::TargetWindow(target) : nullptr;
     if (!hwnd) {
         u_long on = 1;
@@ -221,7 +210,7 @@ int RecvSocket(int fd, void* data, int len, int flags) {
 int CloseSocket(int fd) {
     if (Watch* w = Find(fd)) {
         Unselect(fd, *w);
-        Watches().erase(static_cast<uintptr_t>(fd));
+        Watches().Erase(fd);
     }
     if (closesocket(Native(fd)) != 0) return Fail();
     return 0;
@@ -246,7 +235,7 @@ int AcceptSocket(int fd, SocketAddress* peerAddress) {
     }
     u_long blocking = 0;
     ioctlsocket(s, FIONBIO, &blocking);
-    Watches()[static_cast<uintptr_t>(accepted)] = Watch{};
+    Watches()[accepted] = Watch{};
     if (peerAddress) *peerAddress = detail::FromHost(reinterpret_cast<const sockaddr*>(&peer));
     return accepted;
 }
@@ -289,9 +278,8 @@ namespace detail {
 
 bool SocketEventWanted(TargetId target, unsigned msg, uintptr_t s) {
     ++notifierActivations;
-    const auto& watches = Watches();
-    const auto it = watches.find(s);
-    return it != watches.end() && it->second.selected && it->second.target == target && it->second.msg == msg;
+    const Watch* w = Find(static_cast<int>(s));
+    return w && w->selected && w->target == target && w->msg == msg;
 }
 
 bool EventWanted(uintptr_t s, unsigned event) {
