@@ -1,24 +1,15 @@
-# Drops from `list` the files named in LINUX_ONLY when building for Windows: what they test or
-# use exists only on Linux (nginx and other Linux programs, desktop entries, POSIX processes).
-# WINDOWS_ONLY files are dropped on every other host.
-macro(qvl_drop_linux_only list)
-  if(WIN32)
-    set(_drop ${ARG_LINUX_ONLY})
-  else()
-    set(_drop ${ARG_WINDOWS_ONLY})
-  endif()
-  foreach(_file ${_drop})
-    list(REMOVE_ITEM ${list} ${CMAKE_CURRENT_SOURCE_DIR}/${_file})
-  endforeach()
-endmacro()
-
 # One static library per source folder; the sources are every .cpp in it, so that adding a
-# class is adding its two files.
+# class is adding its two files. LINUX_ONLY names the .cpp files left out of a Windows build: the
+# test helpers that drive Linux programs and POSIX processes (no Windows test includes them).
 function(qvl_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LINUX_ONLY;WINDOWS_ONLY" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LINUX_ONLY" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   file(GLOB _headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  qvl_drop_linux_only(_sources)
+  if(WIN32)
+    foreach(_file ${ARG_LINUX_ONLY})
+      list(REMOVE_ITEM _sources ${CMAKE_CURRENT_SOURCE_DIR}/${_file})
+    endforeach()
+  endif()
   if(NOT _sources)
     # A folder whose classes are not written yet still has a target to link against.
     add_library(${name} INTERFACE)
@@ -32,11 +23,12 @@ function(qvl_library name)
   endif()
 endfunction()
 
-# One test program per test folder, registered with CTest test by test.
+# One test program per test folder, registered with CTest test by test. Every file builds on
+# every host: a file whose cases run on one platform only says so itself and is skipped on the
+# others (tests/support/PlatformSkip.h).
 function(qvl_test_folder name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LINUX_ONLY;WINDOWS_ONLY" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  qvl_drop_linux_only(_sources)
   if(NOT _sources)
     return()
   endif()

@@ -34,22 +34,25 @@ public:
     // window procedure, a timer, a posted message).
     template <class F>
     static bool Guarded(F&& body) noexcept {
-        try {
-            body();
-            return true;
-        } catch (...) {
-            ShowException(std::current_exception());
-            return false;
-        }
+        return Caught(body, [] { ShowException(std::current_exception()); });
     }
 
     // Runs `body`; an exception leaving it is dropped without a word (notification handling).
     template <class F>
     static bool Swallowed(F&& body) noexcept {
+        return Caught(body, [] {});
+    }
+
+private:
+    // Runs `body`; when an exception leaves it, runs `onException` (which must not throw) while
+    // it is handled, and returns false.
+    template <class F, class G>
+    static bool Caught(F& body, G onException) noexcept {
         try {
             body();
             return true;
         } catch (...) {
+            onException();
             return false;
         }
     }

@@ -18,6 +18,24 @@
 
 namespace qvl {
 
+namespace {
+
+// read and write may move fewer bytes than asked, or be interrupted: the whole count is moved
+// piece by piece, up to the end of the file or an error. Returns the bytes moved.
+template <class Byte, class Call>
+int64_t MoveAll(Byte* p, int64_t count, Call call) {
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = call(p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
     const std::string host = HostPath(path);
     switch (mode) {
@@ -55,27 +73,12 @@ void TFileStream::Close() {
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-    char* p = static_cast<char*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += n;
-    }
-    return done;
+    return MoveAll(static_cast<char*>(buffer), count, [this](char* p, size_t n) { return ::read(fd_, p, n); });
 }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-    const char* p = static_cast<const char*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += n;
-    }
-    return done;
+    return MoveAll(static_cast<const char*>(buffer), count,
+                   [this](const char* p, size_t n) { return ::write(fd_, p, n); });
 }
 
 int64_t TFileStream::Seek(int64_t offset, Origin origin) {

@@ -34,7 +34,7 @@
 #include <iterator>
 #include <string>
 
-#include "framework/Application.h"
+#include "FuzzErrorBox.h"
 #include "framework/Exception.h"
 #include "net/http/HttpClient.h"
 #include "net/http/Url.h"
@@ -369,10 +369,7 @@ Harness* harness = nullptr;
 extern "C" void __wrap__ZN3qvl8platform5SleepEj(unsigned) {}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qvl::Application::SetExceptionDisplay([](const std::string& text) {
-        std::fprintf(stderr, "error box during fuzzing: %s\n", text.c_str());
-        std::abort();
-    });
+    qvl::fuzz::AbortOnErrorBox();
     harness = new Harness;  // lives as long as the process: libFuzzer never returns to us
     return 0;
 }

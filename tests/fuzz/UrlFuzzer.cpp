@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/Application.h"
+#include "FuzzErrorBox.h"
 #include "framework/Exception.h"
 #include "net/http/HttpClient.h"
 #include "net/http/Url.h"
@@ -40,10 +40,7 @@ Harness* harness = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qvl::Application::SetExceptionDisplay([](const std::string& text) {
-        std::fprintf(stderr, "error box during fuzzing: %s\n", text.c_str());
-        std::abort();
-    });
+    qvl::fuzz::AbortOnErrorBox();
     harness = new Harness;  // lives as long as the process: libFuzzer never returns to us
     return 0;
 }

@@ -1,9 +1,10 @@
-// The Qt window's helper, Linux only (windows/ holds the Win32 window's).
+// The Qt window's helper, Linux only (WinBoxWatcher is the Win32 window's).
 #ifndef _WIN32
 #include "BoxWatcher.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <gtest/gtest.h>
 
 namespace qvl::test {
 namespace {
@@ -33,6 +34,16 @@ BoxWatcher::BoxWatcher() {
         else box->reject();
     });
     timer_.start();
+}
+
+const SeenBox* BoxWatcher::OnlyOkBox(const QString& title, const QString& text) const {
+    EXPECT_EQ(seen_.size(), 1u);
+    if (seen_.size() != 1) return nullptr;
+    EXPECT_EQ(seen_[0].title, title);
+    EXPECT_EQ(seen_[0].text, text);
+    EXPECT_EQ(seen_[0].buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(seen_[0].modal);
+    return &seen_[0];
 }
 
 }  // namespace qvl::test

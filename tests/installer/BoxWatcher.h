@@ -22,6 +22,9 @@ class BoxWatcher {
 public:
     BoxWatcher();
     const std::vector<SeenBox>& Seen() const { return seen_; }
+    // Checks that it saw one box, modal, with `title`, `text` and one OK button, and returns that
+    // box; nullptr (the failure recorded) when it saw none or several.
+    const SeenBox* OnlyOkBox(const QString& title, const QString& text) const;
 
 private:
     QTimer timer_;

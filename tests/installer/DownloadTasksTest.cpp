@@ -118,6 +118,21 @@ public:
         View().CheckBox2->setChecked(blockchain);
         View().Button1->click();
     }
+    // Presses "Next" from inside the program's own message loop, which must end by itself once
+    // the run is over, within `boundMs`.
+    void PressInOwnLoop(bool program, bool blockchain, int boundMs) const {
+        bool timedOut = false;
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        bound.start(boundMs);
+        QTimer::singleShot(0, [&] { Press(program, blockchain); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_FALSE(timedOut);
+    }
     Lines NewLines() const {
         const Lines all = View().LogLines();
         return Lines(all.begin() + static_cast<std::ptrdiff_t>(startLines), all.end());
@@ -310,18 +325,7 @@ TEST(BlockchainTask, TheWindowAnswersWhileTheArchiveRuns) {
     m.onLine = [&](const std::string& line) {
         if (line == unzipping) QTimer::singleShot(0, m.View().Memo1, look);
     };
-    // The program's own message loop: it must end by itself once the run is over.
-    bool timedOut = false;
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [&] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    bound.start(60000);
-    QTimer::singleShot(0, [&] { m.Press(false, true); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_FALSE(timedOut);
+    m.PressInOwnLoop(false, true, 60000);
     EXPECT_TRUE(seen.handled) << "nothing was dispatched while the archive ran";
     EXPECT_TRUE(seen.archiveRunning);
     EXPECT_TRUE(seen.inRun);
@@ -434,12 +438,9 @@ TEST(WalletTask, A404ShowsItsBoxAndAsksForNoVersionFile) {
         "app download is C:\\Quorvale\\quorvale-qt.exe",
         "<progress>",
         "HTTP GET Failed"}));
-    ASSERT_EQ(m.boxes.Seen().size(), 1u);
-    const auto& seen = m.boxes.Seen()[0];
-    EXPECT_EQ(seen.title, QStringLiteral("Download failure"));
-    EXPECT_EQ(seen.text, QStringLiteral("could not download wallet"));
-    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
-    EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("OK")});
+    const auto* seen = m.boxes.OnlyOkBox(QStringLiteral("Download failure"), QStringLiteral("could not download wallet"));
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->icon, QMessageBox::NoIcon);
     EXPECT_FALSE(m.BarShown());
     for (const std::string& request : Requests(server.nginx))
         EXPECT_EQ(request.find("version.txt"), std::string::npos) << request;
@@ -459,9 +460,7 @@ TEST(BlockchainTask, A404ShowsItsBoxAndRunsNothing) {
     const Lines lines = Shape(m.NewLines());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "HTTP GET Failed");
-    ASSERT_EQ(m.boxes.Seen().size(), 1u);
-    EXPECT_EQ(m.boxes.Seen()[0].text, QStringLiteral("could not download blockchain"));
-    EXPECT_EQ(m.boxes.Seen()[0].title, QStringLiteral("Download failure"));
+    ASSERT_TRUE(m.boxes.OnlyOkBox(QStringLiteral("Download failure"), QStringLiteral("could not download blockchain")));
     EXPECT_FALSE(Exists(m.ChainArchive()));
     EXPECT_FALSE(Exists(m.box.AppData() + "/chain-ran"));
     EXPECT_FALSE(m.BarShown());
@@ -552,18 +551,7 @@ TEST(Button1Click, ClosingDuringARunWaitsForItsEnd) {
         m.View().Button1->click();
         server.Release();
     };
-    // The program's own message loop: it must end by itself once the run is over.
-    bool timedOut = false;
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [&] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    bound.start(30000);
-    QTimer::singleShot(0, [&] { m.Press(true, false); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_FALSE(timedOut);
+    m.PressInOwnLoop(true, false, 30000);
     EXPECT_TRUE(acted);
     EXPECT_TRUE(shownAfterClose);
     const Lines lines = Collapsed(m.NewLines());
@@ -586,5 +574,5 @@ TEST(Button1Click, ClosingWhenIdleClosesAtOnce) {
 }
 
 #else
-QVL_TESTS_SKIPPED_HERE(DownloadTasks, "the Qt window and nginx are the Linux side's; windows/TasksTest tests the Win32 window's downloads")
+QVL_TESTS_SKIPPED_HERE(DownloadTasks, "the Qt window and nginx are the Linux side's; Win32Tasks tests the Win32 window's downloads")
 #endif

@@ -45,66 +45,44 @@ TEST(Settings, HaveTheirBuildTimeValues) {
     EXPECT_EQ(baseurl.back(), '/');
 }
 
-TEST(FormCreate, BothFoldersExist) {
-    Sandbox box;
-    Sandbox::MakeDir(box.AppData() + "/Quorvale");
-    Sandbox::MakeDir(box.Home() + "/Quorvale");
-    RecordingWindow window;
-    TForm1 form(window);
-    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
-        "looking for file " + ChainDir(box), "attribs= 16",
-        "AppData\\Quorvale\\ chain directory found is: true",
-        "looking for file C:\\Quorvale\\", "attribs= 16",
-        "C:\\Quorvale\\ app directory found is: true",
-        "configured to update the app", "configured to install the blockchain"}));
-    EXPECT_EQ(window.clears, 1);
-    EXPECT_EQ(window.title, "Quorvale Installer - Updater");
-    EXPECT_EQ(datapath, box.AppData());
-    EXPECT_TRUE(chaindirfound);
-    EXPECT_TRUE(appdirfound);
-}
-
-TEST(FormCreate, OnlyTheChainDirectoryExists) {
-    Sandbox box;
-    Sandbox::MakeDir(box.AppData() + "/Quorvale");
-    RecordingWindow window;
-    TForm1 form(window);
-    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
-        "looking for file " + ChainDir(box), "attribs= 16",
-        "AppData\\Quorvale\\ chain directory found is: true",
-        "looking for file C:\\Quorvale\\", "attribs= 4294967295",
-        "C:\\Quorvale\\ app directory found is: false", "I will now create it.",
-        "configured to update the app"}));
-    EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
-}
-
-TEST(FormCreate, OnlyTheAppDirectoryExists) {
-    Sandbox box;
-    Sandbox::MakeDir(box.Home() + "/Quorvale");
-    RecordingWindow window;
-    TForm1 form(window);
-    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
-        "looking for file " + ChainDir(box), "attribs= 4294967295",
-        "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
-        "looking for file C:\\Quorvale\\", "attribs= 16",
-        "C:\\Quorvale\\ app directory found is: true",
-        "configured to install the blockchain"}));
-    EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
-}
-
-TEST(FormCreate, NeitherFolderExistsAndBothAreCreated) {
-    Sandbox box;
-    RecordingWindow window;
-    TForm1 form(window);
-    EXPECT_EQ(window.log, Join(Head(box.AppData()), {
-        "looking for file " + ChainDir(box), "attribs= 4294967295",
-        "AppData\\Quorvale\\ chain directory found is: false", "I will now create it.",
-        "looking for file C:\\Quorvale\\", "attribs= 4294967295",
-        "C:\\Quorvale\\ app directory found is: false", "I will now create it."}));
-    EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
-    EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
-    EXPECT_FALSE(chaindirfound);
-    EXPECT_FALSE(appdirfound);
+// Each of the two folders is found when it exists and made when it does not; the settings then
+// name what is there to update.
+TEST(FormCreate, EachFolderThatExistsIsFoundAndEachMissingOneIsCreated) {
+    const std::string kFound = "attribs= 16", kMissing = "attribs= 4294967295", kCreate = "I will now create it.";
+    struct Case {
+        bool chainExists, appExists;
+        Lines chainLines, appLines, configured;
+    };
+    const Case cases[] = {
+        {true, true, {kFound, "AppData\\Quorvale\\ chain directory found is: true"},
+         {kFound, "C:\\Quorvale\\ app directory found is: true"},
+         {"configured to update the app", "configured to install the blockchain"}},
+        {true, false, {kFound, "AppData\\Quorvale\\ chain directory found is: true"},
+         {kMissing, "C:\\Quorvale\\ app directory found is: false", kCreate}, {"configured to update the app"}},
+        {false, true, {kMissing, "AppData\\Quorvale\\ chain directory found is: false", kCreate},
+         {kFound, "C:\\Quorvale\\ app directory found is: true"}, {"configured to install the blockchain"}},
+        {false, false, {kMissing, "AppData\\Quorvale\\ chain directory found is: false", kCreate},
+         {kMissing, "C:\\Quorvale\\ app directory found is: false", kCreate}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("chain directory ") + (c.chainExists ? "exists" : "missing") + ", app directory " +
+                     (c.appExists ? "exists" : "missing"));
+        Sandbox box;
+        if (c.chainExists) Sandbox::MakeDir(box.AppData() + "/Quorvale");
+        if (c.appExists) Sandbox::MakeDir(box.Home() + "/Quorvale");
+        RecordingWindow window;
+        TForm1 form(window);
+        Lines expected = Join(Head(box.AppData()), {"looking for file " + ChainDir(box)});
+        expected = Join(Join(expected, c.chainLines), {"looking for file C:\\Quorvale\\"});
+        EXPECT_EQ(window.log, Join(Join(expected, c.appLines), c.configured));
+        EXPECT_EQ(window.clears, 1);
+        EXPECT_EQ(window.title, "Quorvale Installer - Updater");
+        EXPECT_EQ(datapath, box.AppData());
+        EXPECT_EQ(chaindirfound, c.chainExists);
+        EXPECT_EQ(appdirfound, c.appExists);
+        EXPECT_TRUE(Sandbox::IsDir(box.AppData() + "/Quorvale"));
+        EXPECT_TRUE(Sandbox::IsDir(box.Home() + "/Quorvale"));
+    }
 }
 
 // A file where the app directory should be is no folder ("C:\Quorvale\" with its trailing

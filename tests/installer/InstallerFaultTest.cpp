@@ -243,29 +243,15 @@ TEST(InstallerFaults, TheDiskFillingUpDuringTheWallet) {
 TEST(InstallerFaults, TheTargetFolderReadOnly) {
     REQUIRE_PROGRAM();
     const bool root = ::geteuid() == 0;
-    if (root) {
-        // The whole trick once on a folder of its own: a container may allow the namespace
-        // but not the mounts.
-        const TempDir scratch("qvl-ro-probe");
-        ChildProcess probe("/usr/bin/unshare",
-                           {"-m", "/bin/sh", "-c", "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && ! touch \"$0/x\" 2>/dev/null",
-                            scratch.Path().string()});
-        if (!probe.WaitForExit(std::chrono::seconds(10)) || probe.WaitStatus().value_or(-1) != 0)
-            GTEST_SKIP() << "no mount namespace for a read-only folder";
-    }
+    if (root && !qvl::test::ReadOnlyFolderWrapperWorks()) GTEST_SKIP() << "no mount namespace for a read-only folder";
     for (const std::string what : {"program", "blockchain"}) {
         SCOPED_TRACE(what);
         Machine m;
         const fs::path folder = what == "program" ? m.AppDir() : m.dir / "appdata";
         ScriptedServer server(Reply(Ok(what == "program" ? kLauncher : kChain)));
         std::vector<std::string> wrapper;
-        if (root) {
-            wrapper = {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
-                       "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"",
-                       folder.string()};
-        } else {
-            fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-        }
+        if (root) wrapper = qvl::test::ReadOnlyFolderWrapper(folder.string());
+        else fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
         const RunResult r = m.Install(server.Port(), what, {}, wrapper);
         if (!root) fs::permissions(folder, fs::perms::owner_all);
         ExpectOneError(r, {what == "program" ? "Cannot create file C:\\Quorvale\\qvlloader.exe."

@@ -309,12 +309,8 @@ TEST(MainWindowView, ProgressBarRangeRules) {
 
     v.SetProgressMax(1000);
     v.SetProgressPosition(600);
-    try {
-        v.SetProgressMax(-1);
-        ADD_FAILURE() << "a negative maximum must be refused";
-    } catch (const ERangeError& e) {
-        EXPECT_EQ(e.Message(), "TProgressBar property out of range");
-    }
+    EXPECT_EQ(test::RangeErrorOf([&] { v.SetProgressMax(-1); }), "TProgressBar property out of range")
+        << "a negative maximum must be refused";
     EXPECT_EQ(v.GetProgressMax(), 1000);
     EXPECT_EQ(v.GetProgressPosition(), 600);
     EXPECT_EQ(v.ProgressBar1->maximum(), 1000);
@@ -365,13 +361,9 @@ TEST(MainWindowView, MessageBoxWithFlagsZeroHasOneOkAndNoIcon) {
     BoxWatcher watcher;
     const int result = shown.view.ShowMessageBox("could not download wallet", "Download failure", 0);
     EXPECT_EQ(result, kIdOk);
-    ASSERT_EQ(watcher.Seen().size(), 1u);
-    const auto& box = watcher.Seen()[0];
-    EXPECT_EQ(box.text, QStringLiteral("could not download wallet"));
-    EXPECT_EQ(box.title, QStringLiteral("Download failure"));
-    EXPECT_EQ(box.icon, QMessageBox::NoIcon);
-    EXPECT_EQ(box.buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_TRUE(box.modal);
+    const auto* box = watcher.OnlyOkBox(QStringLiteral("Download failure"), QStringLiteral("could not download wallet"));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->icon, QMessageBox::NoIcon);
 }
 
 TEST(MainWindow, AfterStartUpTheLogHoldsOnlyTheStartUpLines) {
@@ -440,5 +432,5 @@ TEST(MainWindow, RendersToAPicture) {
 }
 
 #else
-QVL_TESTS_SKIPPED_HERE(MainWindowView, "the Qt window is the Linux side's; windows/MainWindowViewTest tests the Win32 window")
+QVL_TESTS_SKIPPED_HERE(MainWindowView, "the Qt window is the Linux side's; Win32View tests the Win32 window")
 #endif

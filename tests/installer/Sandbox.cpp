@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "framework/Application.h"
+#include "framework/Exception.h"
 #include "installer/SetupProgram.h"
 
 #ifdef _WIN32
@@ -122,5 +123,14 @@ RecordingDisplay::RecordingDisplay() {
 }
 
 RecordingDisplay::~RecordingDisplay() { TSetupProgram::InitApplication(); }
+
+std::string RangeErrorOf(const std::function<void()>& set) {
+    try {
+        set();
+    } catch (const ERangeError& e) {
+        return e.Message();
+    }
+    return "";
+}
 
 }  // namespace qvl::test

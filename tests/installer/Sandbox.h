@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers of the installer: a sandbox in which HOME ("C:\") and APPDATA point into a fresh
 // temporary folder, and a recording stand-in for the window.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -88,5 +89,9 @@ public:
     RecordingDisplay& operator=(const RecordingDisplay&) = delete;
     std::vector<std::string> shown;
 };
+
+// The message of the ERangeError that `set` raises (a progress bar's setter); "" when it raises
+// none.
+std::string RangeErrorOf(const std::function<void()>& set);
 
 }  // namespace qvl::test

@@ -27,21 +27,39 @@ using qvl::test::Sandbox;
 
 namespace {
 
-// Records what the error box would show, for the life of the test.
-class RecordingDisplay {
-public:
-    RecordingDisplay() {
-        TSetupProgram::InitApplication();
-        Application::SetExceptionDisplay([this](const std::string& text) { shown.push_back(text); });
-    }
-    ~RecordingDisplay() { TSetupProgram::InitApplication(); }
-    std::vector<std::string> shown;
-};
-
 bool AnyWindowVisible() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible()) return true;
     return false;
+}
+
+struct WindowRun {
+    int result = -1;        // what Run() returned
+    bool shown = false;     // the window came up
+    bool timedOut = false;  // it did not within 10 s, and the loop was ended
+};
+
+// Runs the program's own loop; once its window is shown, `look` sees it and the window is closed,
+// which ends the loop.
+template <class Look>
+WindowRun RunUntilShown(TSetupProgram& program, Look look) {
+    WindowRun run;
+    QTimer poll;
+    int turns = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        MainWindow* form1 = program.Form1();
+        if (form1 && form1->View().isVisible()) {
+            run.shown = true;
+            look(form1->View());
+            form1->View().close();
+        } else if (++turns > 1000) {
+            run.timedOut = true;
+            QApplication::quit();
+        }
+    });
+    poll.start(10);
+    run.result = program.Run();
+    return run;
 }
 
 }  // namespace
@@ -51,24 +69,20 @@ TEST(Startup, TheErrorBoxHasTheTitleAStopIconAndOneOk) {
     EXPECT_EQ(Application::Title(), "Quorvale Setup");
     BoxWatcher watcher;
     Application::ShowException(std::make_exception_ptr(Exception("Cannot create C:\\Quorvale\\")));
-    ASSERT_EQ(watcher.Seen().size(), 1u);
-    const auto& box = watcher.Seen()[0];
-    EXPECT_EQ(box.title, QStringLiteral("Quorvale Setup"));
-    EXPECT_EQ(box.text, QStringLiteral("Cannot create C:\\Quorvale\\."));
-    EXPECT_EQ(box.icon, QMessageBox::Critical);
-    EXPECT_EQ(box.buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_TRUE(box.modal);
+    const auto* box = watcher.OnlyOkBox(QStringLiteral("Quorvale Setup"), QStringLiteral("Cannot create C:\\Quorvale\\."));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->icon, QMessageBox::Critical);
 }
 
 TEST(Startup, AnythingButAnExceptionIsShownWithAnEmptyMessage) {
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     Sandbox box;
     Application::ShowException(std::make_exception_ptr(std::runtime_error("not ours")));
     EXPECT_EQ(display.shown, std::vector<std::string>{""});
 }
 
 TEST(Startup, AFolderThatCannotBeCreatedIsShownAndNoWindowAppears) {
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     Sandbox box;
     const std::string appdata = box.Path("missing/appdata");
     box.SetEnv("APPDATA", appdata);
@@ -80,7 +94,7 @@ TEST(Startup, AFolderThatCannotBeCreatedIsShownAndNoWindowAppears) {
 }
 
 TEST(Startup, FailedStartUpReturnsZeroWithoutEnteringTheLoop) {
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     Sandbox box;
     box.SetEnv("HOME", box.Path("no-such-home"));
     bool loopRan = false;
@@ -95,7 +109,7 @@ TEST(Startup, FailedStartUpReturnsZeroWithoutEnteringTheLoop) {
 }
 
 TEST(Startup, SocketServiceThatCannotStartEndsStartUp) {
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     Sandbox box;
     platform::FailSocketStartupForTesting(true);
     TSetupProgram program(std::vector<std::string>{"qvlsetup"});
@@ -109,31 +123,18 @@ TEST(Startup, SocketServiceThatCannotStartEndsStartUp) {
 }
 
 TEST(Startup, ShowsTheWindowCentredAndReturnsZeroWhenItIsClosed) {
-    RecordingDisplay display;
+    test::RecordingDisplay display;
     Sandbox box;
     TSetupProgram program(std::vector<std::string>{"qvlsetup"});
-    bool seen = false, timedOut = false;
     QString title;
     QRect frame;
-    QTimer poll;
-    int turns = 0;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        MainWindow* form1 = program.Form1();
-        if (form1 && form1->View().isVisible()) {
-            seen = true;
-            title = form1->View().windowTitle();
-            frame = form1->View().frameGeometry();
-            form1->View().close();
-        } else if (++turns > 1000) {
-            timedOut = true;
-            QApplication::quit();
-        }
+    const WindowRun run = RunUntilShown(program, [&](MainWindowView& view) {
+        title = view.windowTitle();
+        frame = view.frameGeometry();
     });
-    poll.start(10);
-    EXPECT_EQ(program.Run(), 0);
-    poll.stop();
-    EXPECT_TRUE(seen);
-    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_TRUE(run.shown);
+    EXPECT_FALSE(run.timedOut);
     EXPECT_TRUE(display.shown.empty());
     EXPECT_EQ(title, QStringLiteral("Quorvale Installer - Updater"));
     const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
@@ -146,30 +147,16 @@ TEST(Startup, ShowsTheWindowCentredAndReturnsZeroWhenItIsClosed) {
 // with the log of a first run, the data home made and the two folders in it and in HOME.
 TEST(Startup, AFreshAccountWithoutDataHomeGetsTheWindowAndItsFolders) {
     for (const std::optional<std::string>& appdata : {std::optional<std::string>(""), std::optional<std::string>()}) {
-        RecordingDisplay display;
+        test::RecordingDisplay display;
         Sandbox box;
         box.SetEnv("APPDATA", appdata);
         box.SetEnv("XDG_DATA_HOME", std::nullopt);
         const std::string dataHome = box.Home() + "/.local/share";
         TSetupProgram program(std::vector<std::string>{"qvlsetup"});
-        bool seen = false;
         std::vector<std::string> lines;
-        QTimer poll;
-        int turns = 0;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            MainWindow* form1 = program.Form1();
-            if (form1 && form1->View().isVisible()) {
-                seen = true;
-                lines = form1->View().LogLines();
-                form1->View().close();
-            } else if (++turns > 1000) {
-                QApplication::quit();
-            }
-        });
-        poll.start(10);
-        EXPECT_EQ(program.Run(), 0);
-        poll.stop();
-        EXPECT_TRUE(seen) << (appdata ? "empty" : "unset");
+        const WindowRun run = RunUntilShown(program, [&](MainWindowView& view) { lines = view.LogLines(); });
+        EXPECT_EQ(run.result, 0);
+        EXPECT_TRUE(run.shown) << (appdata ? "empty" : "unset");
         EXPECT_TRUE(display.shown.empty());
         const std::vector<std::string> firstRun{
             "ticker is qvl", "inipath is Quorvale", "datapath is " + dataHome,

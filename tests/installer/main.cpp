@@ -1,14 +1,18 @@
-// The installer's tests need a widget application; they run on the offscreen platform.
-// Linux only: windows/main.cpp starts the Win32 window's tests.
-#ifndef _WIN32
-#include <QApplication>
+// The installer's tests need the window system's application object. On Linux they run on Qt's
+// offscreen platform unless QT_QPA_PLATFORM names another.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "installer/ViewApplication.h"
+#include "support/PlatformSkip.h"
+
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+#if QVL_TEST_LINUX
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!platform || !*platform) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
+    qvl::ViewApplication app(argc, argv, false);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
-
-#endif  // _WIN32

@@ -1,5 +1,3 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "ChildProcess.h"
 
 #include <fcntl.h>
@@ -14,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+
+#include "TempDir.h"
 
 extern char** environ;
 
@@ -201,6 +201,19 @@ void ChildProcess::StopNoThrow() noexcept {
     }
 }
 
-}  // namespace qvl::test
+std::vector<std::string> ReadOnlyFolderWrapper(const std::string& folder) {
+    return {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+            "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", folder};
+}
 
-#endif  // _WIN32
+bool ReadOnlyFolderWrapperWorks() {
+    const TempDir scratch("qvl-ro-probe");
+    std::vector<std::string> args = ReadOnlyFolderWrapper(scratch.Path().string());
+    const std::string program = args.front();
+    args.erase(args.begin());
+    args.insert(args.end(), {"/bin/sh", "-c", "! touch \"$0/x\" 2>/dev/null", scratch.Path().string()});
+    ChildProcess probe(program, args);
+    return probe.WaitForExit(std::chrono::seconds(10)) && probe.WaitStatus().value_or(-1) == 0;
+}
+
+}  // namespace qvl::test

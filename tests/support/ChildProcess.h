@@ -59,4 +59,12 @@ private:
     std::optional<int> status_;
 };
 
+// A folder that even root cannot write: the program and arguments that run a command (appended
+// to them) with `folder` bound read-only over itself in a mount namespace of its own, which goes
+// away with it. Permissions do not stop root; this does.
+std::vector<std::string> ReadOnlyFolderWrapper(const std::string& folder);
+// Whether ReadOnlyFolderWrapper works here, tried once on a folder of its own: a container may
+// allow the namespace but not the mounts.
+bool ReadOnlyFolderWrapperWorks();
+
 }  // namespace qvl::test

@@ -1,6 +1,6 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "DaemonFixture.h"
+
+#include <unistd.h>
 
 #include <fstream>
 #include <stdexcept>
@@ -25,6 +25,8 @@ bool HasAny(const std::string& text, const std::vector<std::string>& needles) {
 DaemonFixture::DaemonFixture(std::string_view folderPrefix) : dir_(folderPrefix) {}
 
 DaemonFixture::~DaemonFixture() { Stop(); }
+
+bool DaemonFixture::Runnable(const char* path) { return ::access(path, X_OK) == 0; }
 
 void DaemonFixture::Start(const Program& program, uint16_t firstPort) {
     name_ = program.name;
@@ -101,5 +103,3 @@ void DaemonFixture::Stop(std::chrono::milliseconds grace) {
 bool DaemonFixture::Running() { return process_ && process_->Running(); }
 
 }  // namespace qvl::test
-
-#endif  // _WIN32

@@ -1,5 +1,5 @@
 #pragma once
-// What the nginx, tinyproxy and squid fixtures share: a server program started for one test, in
+// The base of the nginx, tinyproxy and squid fixtures: a server program started for one test, in
 // the foreground (so it is the test's child and dies with it), on a free port of the loopback,
 // with its configuration, logs and output in a private folder. A start writes the configuration
 // for a port, starts the program and waits until it is ready; when the port turns out to be
@@ -22,7 +22,7 @@
 namespace qvl::test {
 
 class DaemonFixture {
-public:
+protected:
     struct Program {
         std::string name;  // "squid": in messages, and the files <name>.conf and <name>.out
         std::string path;  // "/usr/sbin/squid"
@@ -42,7 +42,7 @@ public:
     };
 
     explicit DaemonFixture(std::string_view folderPrefix);
-    ~DaemonFixture();
+    ~DaemonFixture();  // stops the program
     DaemonFixture(const DaemonFixture&) = delete;
     DaemonFixture& operator=(const DaemonFixture&) = delete;
 
@@ -50,6 +50,10 @@ public:
     // at most 8 times. Throws std::runtime_error, with the logs, when it cannot be started.
     void Start(const Program& program, uint16_t firstPort = 0);
 
+    // Whether the file at `path` exists and may be run.
+    static bool Runnable(const char* path);
+
+public:
     const TempDir& Dir() const { return dir_; }
     uint16_t Port() const { return port_; }
     std::filesystem::path ConfigPath() const { return dir_ / (name_ + ".conf"); }

@@ -1,5 +1,3 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "NginxFixture.h"
 
 #include <grp.h>
@@ -21,6 +19,8 @@ namespace {
 constexpr const char* kNginx = "/usr/sbin/nginx";
 constexpr const char* kEchoModule = "/usr/lib/nginx/modules/ngx_http_echo_module.so";
 constexpr const char* kErrorLog = "error.log";
+// nginx's temporary folders, each <name>_temp_path at temp/<name> in the private folder.
+constexpr const char* kTempFolders[] = {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"};
 
 // nginx's configuration language takes a double-quoted string with backslash escapes; a "$"
 // stays a variable reference, which redirect targets may use on purpose ($server_port).
@@ -58,22 +58,20 @@ std::string GeneratedBytes(uint64_t size, uint32_t seed) {
     return bytes;
 }
 
-bool NginxFixture::Available() { return ::access(kNginx, X_OK) == 0; }
+bool NginxFixture::Available() { return Runnable(kNginx); }
 bool NginxFixture::EchoModuleAvailable() { return ::access(kEchoModule, R_OK) == 0; }
 
 NginxFixture::NginxFixture() : NginxFixture(Options{}) {}
 
-NginxFixture::NginxFixture(Options options) : options_(std::move(options)), daemon_("qvl-nginx") {
-    const TempDir& dir = daemon_.Dir();
+NginxFixture::NginxFixture(Options options) : DaemonFixture("qvl-nginx"), options_(std::move(options)) {
+    const TempDir& dir = Dir();
     root_ = dir / "www";
     std::filesystem::create_directories(root_);
-    for (const char* temp : {"body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
-        std::filesystem::create_directories(dir / "temp" / temp);
-    }
+    for (const char* temp : kTempFolders) std::filesystem::create_directories(dir / "temp" / temp);
     if (options_.echoModule && !EchoModuleAvailable()) {
         throw std::runtime_error(std::string("nginx echo module not installed: ") + kEchoModule);
     }
-    DaemonFixture::Program program;
+    Program program;
     program.name = "nginx";
     program.path = kNginx;
     program.arguments = [&dir](const std::string& config) {
@@ -85,18 +83,16 @@ NginxFixture::NginxFixture(Options options) : options_(std::move(options)), daem
     // nginx writes its pid file only after it has bound the port, so a port that some other
     // program took in the meantime cannot pass for ours.
     program.ready = [this](uint16_t port) {
-        return Trimmed(daemon_.ReadLog("nginx.pid"), "\r\n") == std::to_string(daemon_.Pid()) &&
+        return Trimmed(ReadLog("nginx.pid"), "\r\n") == std::to_string(Pid()) &&
                (options_.ipv6Only ? CanConnectIpv6Loopback(port) : CanConnectLoopback(port));
     };
     if (options_.ipv6Only) program.pickPort = PickFreeIpv6LoopbackPort;
     program.startTimeout = options_.startTimeout;
-    daemon_.Start(program, options_.firstPort);
+    Start(program, options_.firstPort);
 }
 
-NginxFixture::~NginxFixture() = default;
-
 std::string NginxFixture::Config(uint16_t port) const {
-    const auto d = [this](const char* name) { return Quoted((daemon_.Dir() / name).string()); };
+    const auto d = [this](const std::string& name) { return Quoted((Dir() / name).string()); };
     std::ostringstream c;
     if (options_.echoModule) c << "load_module " << Quoted(kEchoModule) << ";\n";
     // Workers drop to the `user` account only when started by root; one process that never
@@ -116,13 +112,9 @@ std::string NginxFixture::Config(uint16_t port) const {
          "  default_type application/octet-stream;\n"
          "  types { }\n"
          "  log_format qvl '$status $body_bytes_sent $request';\n"
-      << "  access_log " << d("access.log") << " qvl;\n"
-      << "  client_body_temp_path " << d("temp/body") << ";\n"
-      << "  proxy_temp_path " << d("temp/proxy") << ";\n"
-      << "  fastcgi_temp_path " << d("temp/fastcgi") << ";\n"
-      << "  uwsgi_temp_path " << d("temp/uwsgi") << ";\n"
-      << "  scgi_temp_path " << d("temp/scgi") << ";\n"
-      << "  sendfile on;\n"
+      << "  access_log " << d("access.log") << " qvl;\n";
+    for (const std::string temp : kTempFolders) c << "  " << temp << "_temp_path " << d("temp/" + temp) << ";\n";
+    c << "  sendfile on;\n"
          "  server_tokens off;\n"
          "  etag off;\n"
          "  server {\n"
@@ -155,7 +147,7 @@ std::string NginxFixture::Authority(uint16_t port) const {
     return std::string(options_.ipv6Only ? "[::1]" : "127.0.0.1") + (port ? ":" + std::to_string(port) : "");
 }
 
-std::string NginxFixture::BaseUrl() const { return "http://" + Authority(daemon_.Port()) + "/"; }
+std::string NginxFixture::BaseUrl() const { return "http://" + Authority(Port()) + "/"; }
 
 std::string NginxFixture::Url(std::string_view name) const { return BaseUrl() + std::string(name); }
 
@@ -202,14 +194,7 @@ std::vector<NginxFixture::LoggedRequest> NginxFixture::Requests(size_t atLeast) 
     return Requests();
 }
 
-std::string NginxFixture::AccessLog() const { return daemon_.ReadLog("access.log"); }
-std::string NginxFixture::ErrorLog() const { return daemon_.ReadLog(kErrorLog); }
-std::filesystem::path NginxFixture::ConfigPath() const { return daemon_.ConfigPath(); }
-
-void NginxFixture::Stop(std::chrono::milliseconds grace) { daemon_.Stop(grace); }
-
-bool NginxFixture::Running() { return daemon_.Running(); }
+std::string NginxFixture::AccessLog() const { return ReadLog("access.log"); }
+std::string NginxFixture::ErrorLog() const { return ReadLog(kErrorLog); }
 
 }  // namespace qvl::test
-
-#endif  // _WIN32

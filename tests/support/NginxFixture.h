@@ -15,7 +15,7 @@
 
 namespace qvl::test {
 
-class NginxFixture {
+class NginxFixture : public DaemonFixture {
 public:
     // location = <path> { return <code>; }: e.g. a 404 or a 500 for a file that exists.
     struct StatusReply {
@@ -59,14 +59,10 @@ public:
     // Throws std::runtime_error (with nginx's error log) when nginx cannot be started.
     NginxFixture();
     explicit NginxFixture(Options options);
-    ~NginxFixture();
-    NginxFixture(const NginxFixture&) = delete;
-    NginxFixture& operator=(const NginxFixture&) = delete;
 
     static bool Available();               // /usr/sbin/nginx can be run
     static bool EchoModuleAvailable();
 
-    uint16_t Port() const { return daemon_.Port(); }
     std::string BaseUrl() const;           // "http://127.0.0.1:PORT/" ("http://[::1]:PORT/")
     std::string Url(std::string_view name) const;  // BaseUrl() + name
     // The served folder; URL path "/a/b" is Root()/"a/b".
@@ -84,21 +80,15 @@ public:
     std::vector<LoggedRequest> Requests(size_t atLeast) const;
     std::string AccessLog() const;
     std::string ErrorLog() const;
-    std::filesystem::path ConfigPath() const;
-
-    // Stops nginx now (SIGTERM, at most `grace` to finish, SIGKILL); the port then refuses
-    // connections. With a grace of 0 a reply in progress is cut off where it stands: the
-    // client sees the connection close before the announced Content-Length.
-    void Stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
-    bool Running();
-    pid_t Pid() const { return daemon_.Pid(); }
+    // Stop() stops nginx now (SIGTERM, at most `grace` to finish, SIGKILL); the port then refuses
+    // connections. With a grace of 0 a reply in progress is cut off where it stands: the client
+    // sees the connection close before the announced Content-Length.
 
 private:
     std::string Config(uint16_t port) const;
     std::string Authority(uint16_t port) const;  // "127.0.0.1:PORT" or "[::1]:PORT"
 
     Options options_;
-    DaemonFixture daemon_;
     std::filesystem::path root_;
 };
 

@@ -1,5 +1,3 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "support/OpensslSigner.h"
 
 #include <sys/wait.h>
@@ -71,5 +69,3 @@ void OpensslKey::SignRelease(const std::filesystem::path& folder) const {
 }
 
 }  // namespace qvl::test
-
-#endif  // _WIN32

@@ -1,5 +1,3 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "RawHttp.h"
 
 #include "Loopback.h"
@@ -145,5 +143,3 @@ RawReply RawGet10(uint16_t port, std::string_view target, std::chrono::milliseco
 }
 
 }  // namespace qvl::test
-
-#endif  // _WIN32

@@ -26,6 +26,20 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
+// Waits at most one slice for `events` on `fd`; false once `deadline` has passed.
+bool WaitSlice(int fd, short events, Clock::time_point deadline) {
+    const int left = MillisecondsLeft(deadline);
+    if (left == 0) return false;
+    PollOne(fd, events, std::min(left, kSliceMs));
+    return true;
+}
+
+// A step that failed: `why` says how.
+bool Failed(std::string& why, std::string text) {
+    why = std::move(text);
+    return false;
+}
+
 }  // namespace
 
 ScriptedServer::Script& ScriptedServer::Script::ReadUntil(std::string delimiter) {
@@ -194,10 +208,7 @@ void ScriptedServer::MarkFinished(size_t index) {
 bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::string& why) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_.load());
     for (;;) {
-        if (stop_) {
-            why = "server stopped";
-            return false;
-        }
+        if (stop_) return Failed(why, "server stopped");
         char buffer[65536];
         const long n = RecvBytes(fd, buffer, sizeof buffer);
         if (n > 0) {
@@ -206,46 +217,24 @@ bool ScriptedServer::ReadMore(int fd, size_t index, std::string& pending, std::s
             connections_[index].received.append(buffer, static_cast<size_t>(n));
             return true;
         }
-        if (n == 0) {
-            why = "client closed";
-            return false;
-        }
-        if (!LastCallWouldBlock()) {
-            why = "recv failed: " + LastSocketErrorText();
-            return false;
-        }
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0) {
-            why = "timed out waiting for the client";
-            return false;
-        }
-        PollOne(fd, POLLIN, std::min(left, kSliceMs));
+        if (n == 0) return Failed(why, "client closed");
+        if (!LastCallWouldBlock()) return Failed(why, "recv failed: " + LastSocketErrorText());
+        if (!WaitSlice(fd, POLLIN, deadline)) return Failed(why, "timed out waiting for the client");
     }
 }
 
 bool ScriptedServer::SendAll(int fd, const char* data, size_t len, std::string& why) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(stepTimeoutMs_.load());
     while (len > 0) {
-        if (stop_) {
-            why = "server stopped";
-            return false;
-        }
+        if (stop_) return Failed(why, "server stopped");
         const long n = SendBytes(fd, data, len);
         if (n > 0) {
             data += n;
             len -= static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && !LastCallWouldBlock()) {
-            why = "send failed: " + LastSocketErrorText();
-            return false;
-        }
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0) {
-            why = "timed out waiting for the client to read";
-            return false;
-        }
-        PollOne(fd, POLLOUT, std::min(left, kSliceMs));
+        if (n < 0 && !LastCallWouldBlock()) return Failed(why, "send failed: " + LastSocketErrorText());
+        if (!WaitSlice(fd, POLLOUT, deadline)) return Failed(why, "timed out waiting for the client to read");
     }
     return true;
 }
@@ -345,10 +334,7 @@ void ScriptedServer::RunScript(int fd, size_t index, const Script& script) {
             connections_[index].received.append(buffer, static_cast<size_t>(n));
             continue;
         }
-        if (n == 0 || !LastCallWouldBlock()) break;
-        const int left = MillisecondsLeft(deadline);
-        if (left == 0) break;
-        PollOne(fd, POLLIN, std::min(left, kSliceMs));
+        if (n == 0 || !LastCallWouldBlock() || !WaitSlice(fd, POLLIN, deadline)) break;
     }
     CloseSocketFd(fd);
 }

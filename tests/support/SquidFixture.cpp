@@ -1,5 +1,3 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "SquidFixture.h"
 
 #include <unistd.h>
@@ -19,14 +17,14 @@ constexpr const char* kReadyLine = "Accepting HTTP Socket connections";
 
 }  // namespace
 
-bool SquidFixture::Available() { return ::access(kSquid, X_OK) == 0; }
+bool SquidFixture::Available() { return Runnable(kSquid); }
 
-SquidFixture::SquidFixture() : daemon_("qvl-squid") {
-    const auto& dir = daemon_.Dir();
+SquidFixture::SquidFixture() : DaemonFixture("qvl-squid") {
+    const auto& dir = Dir();
     // Started as root, squid drops to its own user, which must be able to write its logs here.
     if (::geteuid() == 0)
         std::filesystem::permissions(dir.Path(), std::filesystem::perms::all, std::filesystem::perm_options::add);
-    DaemonFixture::Program program;
+    Program program;
     program.name = "squid";
     program.path = kSquid;
     // -N keeps it in the foreground.
@@ -50,23 +48,17 @@ SquidFixture::SquidFixture() : daemon_("qvl-squid") {
         return config.str();
     };
     program.startLogs = {kCacheLog};
-    program.ready = daemon_.ReadyLine(kCacheLog, kReadyLine);
+    program.ready = ReadyLine(kCacheLog, kReadyLine);
     program.startTimeout = std::chrono::seconds(30);
-    daemon_.Start(program);
+    Start(program);
 }
 
-SquidFixture::~SquidFixture() = default;
+std::string SquidFixture::CacheLog() const { return ReadLog(kCacheLog); }
 
-std::string SquidFixture::CacheLog() const { return daemon_.ReadLog(kCacheLog); }
-
-std::string SquidFixture::AccessLog() const { return daemon_.ReadLog(kAccessLog); }
+std::string SquidFixture::AccessLog() const { return ReadLog(kAccessLog); }
 
 bool SquidFixture::WaitForAccessLog(std::string_view text, std::chrono::milliseconds timeout) const {
-    return daemon_.WaitForLog(kAccessLog, text, timeout);
+    return WaitForLog(kAccessLog, text, timeout);
 }
 
-void SquidFixture::Stop() { daemon_.Stop(); }
-
 }  // namespace qvl::test
-
-#endif  // _WIN32

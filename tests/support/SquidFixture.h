@@ -4,7 +4,6 @@
 // request it forwarded. Squid keeps client connections open (it answers HTTP/1.1 with
 // keep-alive), which is what makes it a good test of where a reply ends.
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,27 +11,18 @@
 
 namespace qvl::test {
 
-class SquidFixture {
+class SquidFixture : public DaemonFixture {
 public:
     // Throws std::runtime_error (with squid's log) when it cannot be started.
     SquidFixture();
-    ~SquidFixture();
-    SquidFixture(const SquidFixture&) = delete;
-    SquidFixture& operator=(const SquidFixture&) = delete;
 
     static bool Available();  // /usr/sbin/squid can be run
 
-    uint16_t Port() const { return daemon_.Port(); }
     std::string CacheLog() const;
     std::string AccessLog() const;
     // Waits at most `timeout` for `text` to appear in the access log (squid writes a request's
     // line once it is done with it).
     bool WaitForAccessLog(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-
-    void Stop();
-
-private:
-    DaemonFixture daemon_;
 };
 
 }  // namespace qvl::test

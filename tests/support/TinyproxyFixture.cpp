@@ -1,8 +1,4 @@
-// POSIX only: the Linux tests' helper.
-#ifndef _WIN32
 #include "TinyproxyFixture.h"
-
-#include <unistd.h>
 
 #include <sstream>
 
@@ -18,12 +14,12 @@ constexpr std::string_view kRequestMarker = "Request (file descriptor ";
 
 }  // namespace
 
-bool TinyproxyFixture::Available() { return ::access(kTinyproxy, X_OK) == 0; }
+bool TinyproxyFixture::Available() { return Runnable(kTinyproxy); }
 
 TinyproxyFixture::TinyproxyFixture() : TinyproxyFixture(0) {}
 
-TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : daemon_("qvl-tinyproxy") {
-    DaemonFixture::Program program;
+TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : DaemonFixture("qvl-tinyproxy") {
+    Program program;
     program.name = "tinyproxy";
     program.path = kTinyproxy;
     // -d keeps it in the foreground.
@@ -33,22 +29,20 @@ TinyproxyFixture::TinyproxyFixture(uint16_t firstPort) : daemon_("qvl-tinyproxy"
         config << "Port " << port << "\n"
                << "Listen 127.0.0.1\n"
                << "Timeout 60\n"
-               << "LogFile \"" << (daemon_.Dir() / kLog).string() << "\"\n"
+               << "LogFile \"" << (Dir() / kLog).string() << "\"\n"
                << "LogLevel Info\n"
-               << "PidFile \"" << (daemon_.Dir() / "tinyproxy.pid").string() << "\"\n"
+               << "PidFile \"" << (Dir() / "tinyproxy.pid").string() << "\"\n"
                << "MaxClients 50\n"
                << "Allow 127.0.0.1\n";
         return config.str();
     };
     program.startLogs = {kLog};
-    program.ready = daemon_.ReadyLine(kLog, kReadyLine);
+    program.ready = ReadyLine(kLog, kReadyLine);
     program.portTaken = {"Address already in use", "Could not create listening sockets"};
-    daemon_.Start(program, firstPort);
+    Start(program, firstPort);
 }
 
-TinyproxyFixture::~TinyproxyFixture() = default;
-
-std::string TinyproxyFixture::Log() const { return daemon_.ReadLog(kLog); }
+std::string TinyproxyFixture::Log() const { return ReadLog(kLog); }
 
 std::vector<std::string> TinyproxyFixture::Requests() const {
     std::vector<std::string> requests;
@@ -64,13 +58,7 @@ std::vector<std::string> TinyproxyFixture::Requests() const {
 }
 
 bool TinyproxyFixture::WaitForLog(std::string_view text, std::chrono::milliseconds timeout) const {
-    return daemon_.WaitForLog(kLog, text, timeout);
+    return DaemonFixture::WaitForLog(kLog, text, timeout);
 }
 
-void TinyproxyFixture::Stop() { daemon_.Stop(); }
-
-bool TinyproxyFixture::Running() { return daemon_.Running(); }
-
 }  // namespace qvl::test
-
-#endif  // _WIN32

@@ -12,30 +12,19 @@
 
 namespace qvl::test {
 
-class TinyproxyFixture {
+class TinyproxyFixture : public DaemonFixture {
 public:
     // Throws std::runtime_error (with tinyproxy's log) when it cannot be started.
     TinyproxyFixture();
     explicit TinyproxyFixture(uint16_t firstPort);  // tried before a free port is picked
-    ~TinyproxyFixture();
-    TinyproxyFixture(const TinyproxyFixture&) = delete;
-    TinyproxyFixture& operator=(const TinyproxyFixture&) = delete;
 
     static bool Available();  // /usr/bin/tinyproxy can be run
 
-    uint16_t Port() const { return daemon_.Port(); }
     std::string Log() const;
     // Request lines the proxy received, in order: "GET http://127.0.0.1:PORT/x HTTP/1.0".
     std::vector<std::string> Requests() const;
     // Waits at most `timeout` for `text` to appear in the log.
     bool WaitForLog(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-
-    void Stop();
-    bool Running();
-    pid_t Pid() const { return daemon_.Pid(); }
-
-private:
-    DaemonFixture daemon_;
 };
 
 }  // namespace qvl::test

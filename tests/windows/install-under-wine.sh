@@ -12,29 +12,13 @@
 # Usage: install-under-wine.sh QVLSETUP.exe DEMO-PROGRAM-FOLDER SOURCE-FOLDER
 set -euo pipefail
 qvlsetup=$1 demo=$2 source=$3
-# shellcheck source=../../scripts/lib/nginx.sh
-. "$source/scripts/lib/nginx.sh"
-# shellcheck source=../../scripts/lib/wine.sh
-. "$source/scripts/lib/wine.sh"
 # shellcheck source=install-checks.sh
 . "$source/tests/windows/install-checks.sh"
-
-# shellcheck source=../../scripts/lib/tools.sh
-. "$source/scripts/lib/tools.sh"
-require_tools wine
-
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-install.XXXXXX")
-cleanup() {
-    nginx_stop
-    wine_session_stop
-    rm -rf -- "$tmp"
-}
-trap cleanup EXIT
+install_scratch wine-install
 
 # The served files: the demo's Windows programs and a chain archive packed here.
-www=$tmp/www chain=$tmp/chain
+make_chain 300000
 mkdir -p "$chain/blocks/index"
-head -c 300000 /dev/urandom > "$chain/blocks/blk00000.dat"
 printf 'MANIFEST-000002\r\n' > "$chain/blocks/index/CURRENT"
 printf 'network=qvl-test\n' > "$chain/chain-info.txt"
 serve_demo_release "$demo" "$source" "$chain" "$www"
@@ -46,13 +30,7 @@ wine_session_start --dir "$tmp" --use-display
 unset http_proxy HTTP_PROXY no_proxy NO_PROXY
 
 echo "== program and blockchain"
-run first --unattended --select program,blockchain --log "$(winpath "$tmp/first.log")"
-expect_exit first 0
-drive=$WINEPREFIX/drive_c
-appdata=$(roaming_folder)
-check_same launcher "$www/qvlloader.exe" "$drive/Quorvale/qvlloader.exe"
-check_same wallet "$www/quorvale-qt.exe" "$drive/Quorvale/quorvale-qt.exe"
-check_same "version file" "$www/version.txt" "$appdata/Quorvale/version.txt"
+check_first_install
 check_same "chain archive" "$www/qvlchain.exe" "$appdata/qvlchain.exe"
 while IFS= read -r -d '' file; do
     check_same "unpacked ${file#"$chain"/}" "$file" "$appdata/Quorvale/${file#"$chain"/}"
@@ -91,8 +69,7 @@ run second --unattended --select program --log "$(winpath "$tmp/second.log")"
 expect_exit second 1
 has_line "$tmp/second.log" "Download failure: could not download wallet"
 check_same "installed wallet after the 404" "$tmp/wallet.served" "$drive/Quorvale/quorvale-qt.exe"
-leftovers=$(find "$drive/Quorvale" -name '.*' | wc -l)
-[ "$leftovers" = 0 ] || fail "temporary files left behind: $(find "$drive/Quorvale" -name '.*')"
+check_no_leftovers
 mv "$tmp/wallet.served" "$www/quorvale-qt.exe"
 
 if [ -n "${QVL_LINUX_QVLSETUP:-}" ]; then

@@ -10,29 +10,12 @@
 # Usage: signed-install-under-wine.sh BUILD-FOLDER DEMO-PROGRAM-FOLDER SOURCE-FOLDER
 set -euo pipefail
 build=$1 demo=$2 source=$3
-# shellcheck source=../../scripts/lib/nginx.sh
-. "$source/scripts/lib/nginx.sh"
-# shellcheck source=../../scripts/lib/wine.sh
-. "$source/scripts/lib/wine.sh"
 # shellcheck source=install-checks.sh
 . "$source/tests/windows/install-checks.sh"
-
-# shellcheck source=../../scripts/lib/tools.sh
-. "$source/scripts/lib/tools.sh"
-require_tools wine
-
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/qvl-wine-signed.XXXXXX")
-cleanup() {
-    nginx_stop
-    wine_session_stop
-    rm -rf -- "$tmp"
-}
-trap cleanup EXIT
+install_scratch wine-signed
 
 # The signed release: the demo's Windows programs and a small chain archive.
-www=$tmp/www chain=$tmp/chain
-mkdir -p "$chain/blocks"
-head -c 100000 /dev/urandom > "$chain/blocks/blk00000.dat"
+make_chain 100000
 serve_demo_release "$demo" "$source" "$chain" "$www"
 bash "$source/scripts/sign-release" --new-key "$tmp/key.pem" > /dev/null
 bash "$source/scripts/sign-release" "$www" "$tmp/key.pem" > /dev/null
@@ -56,15 +39,9 @@ qvlsetup=$(find "$build/src/installer" -maxdepth 1 -name qvlsetup.exe -print -qu
 wine_available || { echo "FAIL: $WINE64 or Xvfb is missing"; exit 1; }
 wine_session_start
 unset http_proxy HTTP_PROXY no_proxy NO_PROXY
-drive=$WINEPREFIX/drive_c
 
 echo "== a signed release"
-run first --unattended --select program,blockchain --log "$(winpath "$tmp/first.log")"
-expect_exit first 0
-appdata=$(roaming_folder)
-check_same launcher "$www/qvlloader.exe" "$drive/Quorvale/qvlloader.exe"
-check_same wallet "$www/quorvale-qt.exe" "$drive/Quorvale/quorvale-qt.exe"
-check_same "version file" "$www/version.txt" "$appdata/Quorvale/version.txt"
+check_first_install
 check_same "unpacked block file" "$chain/blocks/blk00000.dat" "$appdata/Quorvale/blocks/blk00000.dat"
 has_line "$tmp/first.log" "the release list is signed by the publisher (4 files)"
 for name in qvlloader.exe quorvale-qt.exe version.txt qvlchain.exe; do
@@ -82,7 +59,6 @@ run second --unattended --select program --log "$(winpath "$tmp/second.log")"
 expect_exit second 1
 has_line "$tmp/second.log" "checksum mismatch: quorvale-qt.exe was not installed"
 check_same "installed wallet after the refusal" "$tmp/wallet.signed" "$drive/Quorvale/quorvale-qt.exe"
-leftovers=$(find "$drive/Quorvale" -name '.*')
-[ -z "$leftovers" ] && echo "ok: no temporary file left" || fail "temporary files left behind: $leftovers"
+check_no_leftovers
 
 finish_checks "$tmp/first.log" "$tmp/second.log"

@@ -217,8 +217,7 @@ TEST_F(FaultInjection, GarbageInsteadOfAStatusLine) {
 
 TEST_F(FaultInjection, ContentLengthAtTheLimitsOf64Bits) {
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("big.bin");
+    BodyInto(dir.File("big.bin"));
     {
         // 2^63 does not fit: refused, not wrapped to a negative count.
         ScriptedServer server(Reply("HTTP/1.0 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nabc"));
@@ -379,20 +378,14 @@ TEST(QvlGetFaults, TheBodyFileInAReadOnlyFolder) {
         r = RunToEnd(QVL_GET_PATH, args, {}, dir.File("err"));
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
     } else {
-        // Permissions do not stop root: the folder is bound read-only over itself in a mount
-        // namespace of the child's own, which goes away with it.
-        std::string command = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"";
-        std::vector<std::string> unshareArgs = {"-m", "/bin/sh", "-c", command, folder, QVL_GET_PATH};
-        unshareArgs.insert(unshareArgs.end(), args.begin(), args.end());
-        // The whole trick once on a folder of its own: a container may allow the namespace
-        // but not the mounts.
-        const TempDir scratch("qvl-ro-probe");
-        ChildProcess probe("/usr/bin/unshare",
-                           {"-m", "/bin/sh", "-c", "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && ! touch \"$0/x\" 2>/dev/null",
-                            scratch.Path().string()});
-        if (!probe.WaitForExit(std::chrono::seconds(10)) || probe.WaitStatus().value_or(-1) != 0)
-            GTEST_SKIP() << "no mount namespace for a read-only folder";
-        r = RunToEnd("/usr/bin/unshare", unshareArgs, {}, dir.File("err"));
+        // Permissions do not stop root: the folder is bound read-only in a namespace of its own.
+        if (!qvl::test::ReadOnlyFolderWrapperWorks()) GTEST_SKIP() << "no mount namespace for a read-only folder";
+        std::vector<std::string> wrapped = qvl::test::ReadOnlyFolderWrapper(folder);
+        wrapped.push_back(QVL_GET_PATH);
+        wrapped.insert(wrapped.end(), args.begin(), args.end());
+        const std::string program = wrapped.front();
+        wrapped.erase(wrapped.begin());
+        r = RunToEnd(program, wrapped, {}, dir.File("err"));
     }
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "qvl-get: Cannot create file " + out + "\n");

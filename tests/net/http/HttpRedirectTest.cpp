@@ -15,8 +15,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 TEST_F(HttpClientTest, StatusesWithNowhereToGoAreFailuresThatLeaveNothingBehind) {
     // Before, a 302 without Location fetched the host's root and reported it as the download.
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("quorvale-qt.exe");
+    BodyInto(dir.File("quorvale-qt.exe"));
     const char* const replies[] = {
         "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n",
         "HTTP/1.1 301 Moved\r\nLocation: \r\n\r\n",

@@ -72,19 +72,23 @@ TEST_F(HttpClientTest, RepliesInRandomPiecesReadTheSame) {
 
 TEST_F(HttpClientTest, HeaderValuesAsTheyAreRecognised) {
     // Blanks round the value are optional; nothing beyond the Content-Length is kept.
-    ScriptedServer server(Reply("HTTP/1.0 200 OK\r\ncontent-length:3\r\nLocation:/x \r\n\r\nabcdef"));
-    client->Get(UrlOf(server));
-    ExpectFinished(server, 1);
-    EXPECT_EQ(client->BytesTotal, 3);
-    EXPECT_EQ(client->Body, "abc");
-    EXPECT_EQ(client->LocationValue, "/x");
-
-    ScriptedServer longer(Reply("HTTP/1.0 200 OK\nContent-Length: 2\n\nabcdef"));
-    client->Get(UrlOf(longer));
-    ExpectFinished(longer, 1);
-    EXPECT_EQ(client->BytesTotal, 2);
-    EXPECT_EQ(client->Body, "ab");
-    EXPECT_EQ(client->LocationValue, "");
+    const struct {
+        std::string reply;
+        int64_t total;
+        std::string body, location;
+    } cases[] = {
+        {"HTTP/1.0 200 OK\r\ncontent-length:3\r\nLocation:/x \r\n\r\nabcdef", 3, "abc", "/x"},
+        {"HTTP/1.0 200 OK\nContent-Length: 2\n\nabcdef", 2, "ab", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        ScriptedServer server(Reply(c.reply));
+        client->Get(UrlOf(server));
+        ExpectFinished(server, 1);
+        EXPECT_EQ(client->BytesTotal, c.total);
+        EXPECT_EQ(client->Body, c.body);
+        EXPECT_EQ(client->LocationValue, c.location);
+    }
 }
 
 TEST_F(HttpClientTest, NoContentLengthLeavesTheTotalAtZero) {
@@ -103,8 +107,7 @@ TEST_F(HttpClientTest, NoContentLengthLeavesTheTotalAtZero) {
 
 TEST_F(HttpClientTest, FailureWritesTheBodyAndFiresOnFailure) {
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("target.exe");
+    BodyInto(dir.File("target.exe"));
     ScriptedServer server(Reply("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n"));
     client->Get(UrlOf(server, "/missing"));
     ExpectFinished(server, 1);
@@ -206,8 +209,7 @@ TEST_F(HttpClientTest, RedirectLoopsAreBounded) {
 
 TEST_F(HttpClientTest, AShortBodyIsATransportFailure) {
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("short.bin");
+    BodyInto(dir.File("short.bin"));
     ScriptedServer server(
         Reply("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'b'), 64, 5));
     EXPECT_EQ(MessageOf<ESockError>([&] { client->Get(UrlOf(server)); }),
@@ -218,8 +220,7 @@ TEST_F(HttpClientTest, AShortBodyIsATransportFailure) {
 
 TEST_F(HttpClientTest, HeadAnnouncesLengthsBeyond32BitsWithoutABody) {
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("head-body");
+    BodyInto(dir.File("head-body"));
     ScriptedServer server(Reply("HTTP/1.0 200 OK\r\nContent-Length: 5000000000\r\n\r\n"));
     client->Head(UrlOf(server, "/qvlchain.exe"));
     ExpectFinished(server, 1);
@@ -281,8 +282,7 @@ TEST_F(HttpClientTest, AHeaderLineLongerThanTheLineBufferFails) {
 
 TEST_F(HttpClientTest, AbortDuringTheBodyEndsTheCommandWithoutOutcome) {
     ScratchDir dir;
-    client->InputFileMode = true;
-    client->Body = dir.File("aborted.bin");
+    BodyInto(dir.File("aborted.bin"));
     client->OnPacketRecvd = [&](TObject*) {
         events.push_back("packet");
         client->Abort();
@@ -317,8 +317,7 @@ TEST_F(HttpClientTest, TheTimeOutAbortsAWaitingCommand) {
 }
 
 TEST_F(HttpClientTest, FileAndConnectionErrorsLeaveTheCommand) {
-    client->InputFileMode = true;
-    client->Body = "/nonexistent-qvl-dir/body.bin";
+    BodyInto("/nonexistent-qvl-dir/body.bin");
     ScriptedServer server(Reply("HTTP/1.0 200 OK\r\n\r\nbody"));
     EXPECT_EQ(MessageOf<EFCreateError>([&] { client->Get(UrlOf(server)); }),
               "Cannot create file /nonexistent-qvl-dir/body.bin");

@@ -117,6 +117,12 @@ protected:
 
     void TearDown() override { client.reset(); }
 
+    // The next commands write the reply body into the file at `path`.
+    void BodyInto(const std::string& path) {
+        client->InputFileMode = true;
+        client->Body = path;
+    }
+
     // Waits for the server's scripts and checks that each went as written.
     void ExpectFinished(ScriptedServer& server, size_t connections) {
         EXPECT_TRUE(server.WaitUntilFinished(connections, 10000));

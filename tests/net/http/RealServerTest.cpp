@@ -18,6 +18,15 @@ namespace {
 
 bool SameFile(const std::string& a, const std::string& b) { return ReadFile(a) == ReadFile(b); }
 
+// Downloads `url` into the file `path` through the proxy at 127.0.0.1:`proxyPort`.
+void GetThrough(THttpClient& client, uint16_t proxyPort, const std::string& url, const std::string& path) {
+    client.Proxy = "127.0.0.1";
+    client.ProxyPort = proxyPort;
+    client.InputFileMode = true;
+    client.Body = path;
+    client.Get(url);
+}
+
 }  // namespace
 
 TEST_F(HttpClientTest, NginxServesABigFileByteForByte) {
@@ -26,8 +35,7 @@ TEST_F(HttpClientTest, NginxServesABigFileByteForByte) {
     const auto served = nginx.WriteGeneratedFile("qvlchain.exe", 50u * 1024 * 1024, 7);
     ScratchDir dir;
     client->TimeOut = 0;  // the time-out would bound the whole body
-    client->InputFileMode = true;
-    client->Body = dir.File("qvlchain.exe");
+    BodyInto(dir.File("qvlchain.exe"));
     int64_t lastTotal = 0;
     client->OnPacketRecvd = [&](TObject*) {
         ++packets;
@@ -93,11 +101,7 @@ TEST_F(HttpClientTest, TinyproxyForwardsAGet) {
     const auto served = nginx.WriteGeneratedFile("quorvale-qt.exe", 3u * 1024 * 1024 + 17, 3);
     TinyproxyFixture proxy;
     ScratchDir dir;
-    client->Proxy = "127.0.0.1";
-    client->ProxyPort = proxy.Port();
-    client->InputFileMode = true;
-    client->Body = dir.File("quorvale-qt.exe");
-    client->Get(nginx.Url("quorvale-qt.exe"));
+    GetThrough(*client, proxy.Port(), nginx.Url("quorvale-qt.exe"), dir.File("quorvale-qt.exe"));
     EXPECT_EQ(client->ReplyCode, 200);
     EXPECT_TRUE(SameFile(served.string(), dir.File("quorvale-qt.exe")));
     const auto requests = proxy.Requests();
@@ -115,11 +119,7 @@ TEST_F(HttpClientTest, SquidKeepsTheConnectionOpenAndTheDownloadStillEnds) {
     const auto served = nginx.WriteGeneratedFile("quorvale-qt.exe", 1024u * 1024, 5);
     SquidFixture squid;
     ScratchDir dir;
-    client->Proxy = "127.0.0.1";
-    client->ProxyPort = squid.Port();
-    client->InputFileMode = true;
-    client->Body = dir.File("quorvale-qt.exe");
-    client->Get(nginx.Url("quorvale-qt.exe"));
+    GetThrough(*client, squid.Port(), nginx.Url("quorvale-qt.exe"), dir.File("quorvale-qt.exe"));
     EXPECT_EQ(client->ReplyCode, 200);
     EXPECT_EQ(client->BytesRecvd, 1024 * 1024);
     EXPECT_TRUE(SameFile(served.string(), dir.File("quorvale-qt.exe")));

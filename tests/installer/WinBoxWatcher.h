@@ -25,6 +25,9 @@ public:
     WinBoxWatcher(const WinBoxWatcher&) = delete;
     WinBoxWatcher& operator=(const WinBoxWatcher&) = delete;
     const std::vector<SeenWinBox>& Seen() const { return seen_; }
+    // Checks that it saw one box, with `title`, `text` and one OK button, and returns that box;
+    // nullptr (the failure recorded) when it saw none or several.
+    const SeenWinBox* OnlyOkBox(const std::string& title, const std::string& text) const;
 
 private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);

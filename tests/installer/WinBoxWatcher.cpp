@@ -1,4 +1,8 @@
-#include "windows/BoxWatcher.h"
+// The Win32 window's helper, Windows only (BoxWatcher is the Qt window's).
+#ifdef _WIN32
+#include "WinBoxWatcher.h"
+
+#include <gtest/gtest.h>
 
 namespace qvl::test {
 namespace {
@@ -37,6 +41,15 @@ WinBoxWatcher::~WinBoxWatcher() {
     g_seen = nullptr;
 }
 
+const SeenWinBox* WinBoxWatcher::OnlyOkBox(const std::string& title, const std::string& text) const {
+    EXPECT_EQ(seen_.size(), 1u);
+    if (seen_.size() != 1) return nullptr;
+    EXPECT_EQ(seen_[0].title, title);
+    EXPECT_EQ(seen_[0].text, text);
+    EXPECT_EQ(seen_[0].buttons, std::vector<std::string>{"OK"});
+    return &seen_[0];
+}
+
 void CALLBACK WinBoxWatcher::Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (!g_seen) return;
     HWND box = nullptr;
@@ -70,3 +83,5 @@ void CALLBACK WinBoxWatcher::Tick(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 }  // namespace qvl::test
+
+#endif  // _WIN32
