@@ -36,19 +36,31 @@ function(qvl_release_key_hex pem out)
   set(${out} "${_point}" PARENT_SCOPE)
 endfunction()
 
-# A key pair for tests, made once per build folder: `dir`/test-key.pem (private) and
-# `dir`/test-key.pub.pem. Sets `out` to the public key's path.
-function(qvl_test_release_key dir out)
+# Several keys (a list of PEM public keys: `;` between them, as a CMake list), so that a new key
+# can ship in one release and sign the next: their hex forms joined by ",".
+function(qvl_release_keys_hex pems out)
+  set(_all "")
+  foreach(_pem IN LISTS pems)
+    qvl_release_key_hex("${_pem}" _one)
+    list(APPEND _all "${_one}")
+  endforeach()
+  list(JOIN _all "," _joined)
+  set(${out} "${_joined}" PARENT_SCOPE)
+endfunction()
+
+# A key pair for tests, made once per build folder: `dir`/`name`.pem (private) and
+# `dir`/`name`.pub.pem. Sets `out` to the public key's path.
+function(qvl_test_release_key dir name out)
   qvl_require_program(QVL_OPENSSL_PROGRAM openssl)
-  if(NOT EXISTS "${dir}/test-key.pub.pem")
+  if(NOT EXISTS "${dir}/${name}.pub.pem")
     file(MAKE_DIRECTORY "${dir}")
-    execute_process(COMMAND "${QVL_OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${dir}/test-key.pem"
+    execute_process(COMMAND "${QVL_OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${dir}/${name}.pem"
                     RESULT_VARIABLE _rc1 OUTPUT_QUIET ERROR_QUIET)
-    execute_process(COMMAND "${QVL_OPENSSL_PROGRAM}" ec -in "${dir}/test-key.pem" -pubout -out "${dir}/test-key.pub.pem"
+    execute_process(COMMAND "${QVL_OPENSSL_PROGRAM}" ec -in "${dir}/${name}.pem" -pubout -out "${dir}/${name}.pub.pem"
                     RESULT_VARIABLE _rc2 OUTPUT_QUIET ERROR_QUIET)
     if(NOT _rc1 EQUAL 0 OR NOT _rc2 EQUAL 0)
-      message(FATAL_ERROR "openssl could not make the test release key in ${dir}")
+      message(FATAL_ERROR "openssl could not make the test release key ${name} in ${dir}")
     endif()
   endif()
-  set(${out} "${dir}/test-key.pub.pem" PARENT_SCOPE)
+  set(${out} "${dir}/${name}.pub.pem" PARENT_SCOPE)
 endfunction()

@@ -1,6 +1,7 @@
 #include "installer/Qvlsetupmain.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -10,6 +11,7 @@
 #include "framework/Exception.h"
 #include "framework/Stream.h"
 #include "installer/ReleaseFetch.h"
+#include "installer/ReleaseState.h"
 #include "installer/ShortcutFiles.h"
 #include "installer/StagedFile.h"
 #include "platform/ChildProcess.h"
@@ -21,7 +23,7 @@
 #error "QVL_BASE_URL must name the download server (set by the build)"
 #endif
 #ifndef QVL_RELEASE_KEY
-#error "QVL_RELEASE_KEY must be the release key's hex digits, or empty (set by the build)"
+#error "QVL_RELEASE_KEY must be the release keys' hex digits (\",\" between keys), or empty (set by the build)"
 #endif
 
 namespace qvl {
@@ -157,30 +159,55 @@ bool TForm1::LoadReleaseList() {
     window_.AppendLog("checking the release list " + baseurl + ReleaseFetch::kListName);
     std::string why = "the build's release key is not a key";
     std::optional<ReleaseList> list;
-    if (const std::optional<platform::P256PublicKey> key = ReleaseList::KeyFromHex(releasekey))
-        list = ReleaseFetch::Load(*key, baseurl, *HttpClient1, why);
-    if (!list) {
-        window_.AppendLog("the release list failed verification: " + why);
-        window_.ShowMessageBox("the release list failed verification - nothing was downloaded", "Verification failure", 0);
-        return false;
-    }
+    if (const auto keys = ReleaseList::KeysFromHex(releasekey)) list = ReleaseFetch::Load(*keys, baseurl, *HttpClient1, why);
+    if (!list) return RefuseReleaseList("the release list failed verification: " + why,
+                                        "the release list failed verification - nothing was downloaded");
+
+    // A replay of an older manifest, or of another one under the serial accepted before.
+    const ReleaseState state(datapath + "\\" + inipath + "\\" + kReleaseStateName);
+    const std::optional<ReleaseState::Accepted> accepted = state.Load();
+    const std::string serial = std::to_string(list->Serial());
+    if (accepted && list->Serial() < accepted->serial)
+        return RefuseReleaseList("the release list is older than the one accepted before: serial " + serial +
+                                     " is below " + std::to_string(accepted->serial),
+                                 "the release list is older than the one accepted before (serial " + serial + " < " +
+                                     std::to_string(accepted->serial) + ") - nothing was downloaded");
+    if (accepted && list->Serial() == accepted->serial && list->Digest() != accepted->digest)
+        return RefuseReleaseList("the release list is not the one accepted before under serial " + serial,
+                                 "the release list differs from the one accepted under serial " + serial +
+                                     " - nothing was downloaded");
+    // A manifest kept back from the user forever.
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch()).count();
+    if (now > list->Expires())
+        return RefuseReleaseList("the release list has expired: it was valid until " + list->ExpiresText(),
+                                 "the release list expired on " + list->ExpiresText() + " - nothing was downloaded");
+    if (!accepted || list->Serial() > accepted->serial) state.Store({list->Serial(), list->Digest()});
+
     window_.AppendLog("the release list is signed by the publisher (" + std::to_string(list->Size()) +
                       (list->Size() == 1 ? " file)" : " files)"));
+    window_.AppendLog("release serial " + serial + ", valid until " + list->ExpiresText());
     releaseList_ = std::make_unique<ReleaseList>(std::move(*list));
     return true;
 }
 
+bool TForm1::RefuseReleaseList(const std::string& logLine, const std::string& boxText) {
+    window_.AppendLog(logLine);
+    window_.ShowMessageBox(boxText, "Verification failure", 0);
+    return false;
+}
+
 bool TForm1::Verified(const std::string& name, platform::Sha256& hasher) {
-    const platform::Sha256Digest* expected = releaseList_->Find(name);
+    const ReleaseFile* expected = releaseList_->Find(name);
     // Every byte the capture wrote went through the hasher, and nothing else did.
-    const bool whole = static_cast<int64_t>(hasher.Length()) == HttpClient1->BytesRecvd;
-    const bool matches = expected && whole && hasher.Final() == *expected;
+    const bool whole = static_cast<int64_t>(hasher.Length()) == HttpClient1->BytesRecvd &&
+                       static_cast<int64_t>(hasher.Length()) == expected->size;
+    const bool matches = whole && hasher.Final() == expected->digest;
     if (matches) {
         window_.AppendLog("checksum verified: " + name);
         return true;
     }
-    window_.AppendLog(expected ? "checksum mismatch: " + name + " was not installed"
-                               : "not on the release list: " + name + " was not installed");
+    window_.AppendLog("checksum mismatch: " + name + " was not installed");
     return false;
 }
 
@@ -216,7 +243,8 @@ void TForm1::HttpClient1Failure(CmdType Cmd) {
 }
 
 void TForm1::HttpClient1PacketRecvd2(TObject* /*Sender*/) {
-    const int64_t total = HttpClient1->BytesTotal;
+    // A signed download is as long as the manifest says, whatever the server announces.
+    const int64_t total = HttpClient1->ExactBodySize >= 0 ? HttpClient1->ExactBodySize : HttpClient1->BytesTotal;
     const int64_t received = HttpClient1->BytesRecvd;
     // The bar counts in 32 bits; a download over 2 GiB moves it in proportion instead of
     // wrapping. A negative total stays negative so that the bar refuses it.
@@ -238,11 +266,19 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
         ~RestoreBody() { client.Body = target; }
     } restore{*HttpClient1, target};
     HttpClient1->Body = staged.Path();
-    // With a release list, the body is hashed as it is written; each pass of the request (a
-    // redirect writes its own body first) starts the hash over.
+    // With a release list, only a file it names is fetched, exactly as long as it says, and the
+    // body is hashed as it is written; each pass of the request (a redirect writes its own body
+    // first) starts the hash over.
     platform::Sha256 hasher;
     const std::string name = url.substr(url.rfind('/') + 1);
-    if (releaseList_) {
+    const ReleaseFile* signedFile = releaseList_ ? releaseList_->Find(name) : nullptr;
+    if (releaseList_ && !signedFile) {
+        window_.AppendLog("not on the release list: " + name + " was not installed");
+        RefuseFile(name);
+        return;
+    }
+    if (signedFile) {
+        HttpClient1->ExactBodySize = signedFile->size;
         HttpClient1->OnAboutToSend = [&hasher](TObject*) { hasher.Reset(); };
         HttpClient1->OnFileDataWritten = [&hasher](const char* data, int n) {
             hasher.Update(data, static_cast<size_t>(n));
@@ -255,6 +291,7 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
             if (!hooked) return;
             client.OnAboutToSend = nullptr;
             client.OnFileDataWritten = nullptr;
+            client.ExactBodySize = -1;
         }
     } unhook{*HttpClient1, releaseList_ != nullptr};
     requestsucceeded_ = false;
@@ -269,14 +306,24 @@ void TForm1::FetchIntoBody(const std::string& url, bool executable) {
         if (e.Path() != staged.Path()) throw;
         throw EWriteError(target, e.Reason());
     }
+    if (releaseList_ && !HttpClient1->SizeRefusal.empty()) {
+        window_.AppendLog("size mismatch: " + name + " was not installed (" + HttpClient1->SizeRefusal +
+                          ", the release list says " + std::to_string(signedFile->size) + ")");
+        RefuseFile(name);
+        return;
+    }
+    // The staged file goes with `staged`; the installed one stays as it was.
     if (requestsucceeded_ && releaseList_ && !Verified(name, hasher)) {
-        // The staged file goes with `staged`; the installed one stays as it was.
-        requestsucceeded_ = false;
-        downloadsucceeded = false;
-        if (OnFileRefused) OnFileRefused(name);
+        RefuseFile(name);
         return;
     }
     if (requestsucceeded_) staged.Commit(executable);
+}
+
+void TForm1::RefuseFile(const std::string& name) {
+    requestsucceeded_ = false;
+    downloadsucceeded = false;
+    if (OnFileRefused) OnFileRefused(name);
 }
 
 void TForm1::DownloadLauncher() {

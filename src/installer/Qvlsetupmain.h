@@ -22,8 +22,9 @@ extern const std::string inipath;      // "Quorvale"
 extern const std::string baseurl;      // the download server, an http URL ending in "/"
 extern const std::string walletfile;   // "quorvale-qt.exe"
 extern const std::string appdir;       // "C:\" + inipath + "\"
-// The publisher's P-256 key as 128 hex digits (X then Y), set by the build; empty when the build
-// has none, and then the installer neither fetches nor checks a release list.
+// The publisher's P-256 keys, each as 128 hex digits (X then Y), "," between them, set by the
+// build; empty when the build has none, and then the installer neither fetches nor checks a
+// release list.
 extern const std::string releasekey;
 extern bool chaindirfound;             // the chain directory existed before start-up
 extern bool appdirfound;               // the app directory existed before start-up
@@ -95,6 +96,9 @@ public:
     // name is not on it) was refused; its staged file is gone and the installed one untouched.
     std::function<void(const std::string& file)> OnFileRefused;
 
+    // The record of the highest release serial accepted, in the chain directory.
+    static constexpr const char* kReleaseStateName = "release-accepted";
+
     std::unique_ptr<THttpClient> HttpClient1;
     std::unique_ptr<TAltHTTP> AltHTTP1;
 
@@ -104,11 +108,17 @@ private:
     // replaces the file only when the request succeeded (and, with `executable`, gets execute
     // bits). Body names the target again afterwards, whatever happened.
     void FetchIntoBody(const std::string& url, bool executable = false);
-    // With a release key, at the start of a run: fetches and verifies the release list. False,
-    // after a log line and a box, when it does not verify; the run then downloads nothing.
+    // With a release key, at the start of a run: fetches and verifies the release list, refuses
+    // one older than (or another than) the one accepted before and one past its expiry, and
+    // records the serial of one it accepts. False, after a log line and a box, when it is
+    // refused; the run then downloads nothing.
     bool LoadReleaseList();
-    // With a release key: whether the download of `name` hashed to what the list says; logs the
-    // verdict.
+    // Logs `logLine`, shows `boxText` in a "Verification failure" box; false.
+    bool RefuseReleaseList(const std::string& logLine, const std::string& boxText);
+    // A download of the release that is not put in place: the task goes its failure way.
+    void RefuseFile(const std::string& name);
+    // With a release key: whether the download of `name` (a file the list names) has the length
+    // and the hash the list says; logs the verdict.
     bool Verified(const std::string& name, platform::Sha256& hasher);
 
     WindowServices& window_;

@@ -43,14 +43,14 @@ std::optional<std::string> ReleaseFetch::FetchBounded(const THttpClient& like, c
     return std::move(client.Body);
 }
 
-std::optional<ReleaseList> ReleaseFetch::Load(const platform::P256PublicKey& key, const std::string& baseurl,
+std::optional<ReleaseList> ReleaseFetch::Load(const std::vector<platform::P256PublicKey>& keys, const std::string& baseurl,
                                               const THttpClient& like, std::string& why) {
     const std::optional<std::string> list = FetchBounded(like, baseurl + kListName, ReleaseList::kMaxSize, why);
     if (!list) return std::nullopt;
     const std::optional<std::string> signature =
         FetchBounded(like, baseurl + kSignatureName, ReleaseList::kMaxSize, why);
     if (!signature) return std::nullopt;
-    return ReleaseList::Verified(key, *list, *signature, why);
+    return ReleaseList::Verified(keys, *list, *signature, why);
 }
 
 }  // namespace qvl

@@ -4,99 +4,17 @@
 // archive. The releases are signed by scripts/sign-release and the openssl command line.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "ReleaseFiles.h"
-#include "ReleaseFiles.h"
-#include "UserMachine.h"
+#include "SignedReleaseSupport.h"
 #include "support/Loopback.h"
-#include "support/NginxFixture.h"
-#include "support/OpensslSigner.h"
 #include "support/ProgressLines.h"
 #include "support/ScriptedServer.h"
-#include "support/TempDir.h"
 
 using namespace qvl::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-using Lines = std::vector<std::string>;
-
-const std::string kRefusedList = "Verification failure: the release list failed verification - nothing was downloaded";
-
-const OpensslKey& BuildKey() {
-    static const OpensslKey key{fs::path(QVL_TEST_RELEASE_KEY_PRIVATE)};
-    return key;
-}
-
-struct ServedFile {
-    std::string name;
-    std::string bytes;
-};
-
-std::vector<ServedFile> Release() {
-    return {{"qvlloader.exe", kLauncher}, {"quorvale-qt.exe", kWallet}, {"version.txt", kVersion}, {"qvlchain.exe", ChainArchive()}};
-}
-
-// The four files, signed with the build's key.
-void ServeSigned(const NginxFixture& nginx) {
-    for (const ServedFile& f : Release()) nginx.WriteFile(f.name, f.bytes);
-    BuildKey().SignRelease(nginx.Root());
-}
-
-UserMachine::Environment Server(const NginxFixture& nginx, UserMachine::Environment more = {}) {
-    more.insert(more.begin(), {"QVL_TEST_BASE_URL", nginx.BaseUrl()});
-    return more;
-}
-
-Lines OwnLines(const std::string& err) {
-    Lines out;
-    for (size_t start = 0; start < err.size();) {
-        const size_t end = std::min(err.find('\n', start), err.size());
-        const std::string line = err.substr(start, end - start);
-        if (line.rfind("qvlsetup: ", 0) == 0) out.push_back(line.substr(10));
-        start = end + 1;
-    }
-    return out;
-}
-
-bool Has(const Lines& lines, const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
-
-// What is installed: every file below the app and chain folders, with its size and a hash of
-// its bytes. Temporary files ("." + name + ".XXXXXX") would show here too.
-std::vector<std::string> Installed(const UserMachine& machine) {
-    std::vector<std::string> out;
-    for (const std::string& folder : {machine.Home() + "/Quorvale", machine.AppData()}) {
-        if (!fs::exists(folder)) continue;
-        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            if (!entry.is_regular_file()) continue;
-            const std::string bytes = ReadFileBytes(entry.path());
-            out.push_back(entry.path().string() + " " + std::to_string(bytes.size()) + " " +
-                          std::to_string(std::hash<std::string>()(bytes)));
-        }
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-Lines RequestLines(const NginxFixture& nginx, size_t from = 0) {
-    Lines out;
-    const auto requests = nginx.Requests();
-    for (size_t i = from; i < requests.size(); ++i) out.push_back(requests[i].requestLine);
-    return out;
-}
-
-RunResult Install(const UserMachine& machine, const NginxFixture& nginx, const std::string& log,
-                  const std::string& select = "program,blockchain") {
-    return machine.Run(QVLSETUP_SIGNED, {"--unattended", "--select", select, "--log", log}, Server(nginx));
-}
-
-}  // namespace
 
 TEST(SignedRelease, ASignedReleaseInstallsAndTheLogSaysWhatWasVerified) {
     NginxFixture nginx;
@@ -116,17 +34,21 @@ TEST(SignedRelease, ASignedReleaseInstallsAndTheLogSaysWhatWasVerified) {
 
     // The list first, then the files, each confirmed right after its download.
     const std::string base = nginx.BaseUrl();
-    EXPECT_EQ(RequestLines(nginx), (Lines{"GET /SHA256SUMS HTTP/1.0", "GET /SHA256SUMS.sig HTTP/1.0", "GET /qvlloader.exe HTTP/1.0",
+    EXPECT_EQ(RequestLines(nginx), (Lines{"GET /RELEASE HTTP/1.0", "GET /RELEASE.sig HTTP/1.0", "GET /qvlloader.exe HTTP/1.0",
                                           "GET /quorvale-qt.exe HTTP/1.0", "GET //version.txt HTTP/1.0", "GET /qvlchain.exe HTTP/1.0"}));
     const Lines lines = CollapsedProgress(ReadLines(log));
     const auto after = [&](const std::string& line) {
         const auto at = std::find(lines.begin(), lines.end(), line);
         return at == lines.end() || at + 1 == lines.end() ? std::string("(none)") : *(at + 1);
     };
-    const auto start = std::find(lines.begin(), lines.end(), "checking the release list " + base + "SHA256SUMS");
+    const auto start = std::find(lines.begin(), lines.end(), "checking the release list " + base + "RELEASE");
     ASSERT_NE(start, lines.end());
-    EXPECT_EQ(Lines(start, start + 3), (Lines{"checking the release list " + base + "SHA256SUMS",
+    const std::string manifest = ReadFileBytes(nginx.Root() / "RELEASE");
+    const std::string serial = manifest.substr(21, manifest.find('\n', 21) - 21);
+    const std::string expires = manifest.substr(manifest.find("expires ") + 8, 20);
+    EXPECT_EQ(Lines(start, start + 4), (Lines{"checking the release list " + base + "RELEASE",
                                               "the release list is signed by the publisher (4 files)",
+                                              "release serial " + serial + ", valid until " + expires,
                                               "install program is checked"}));
     EXPECT_EQ(after(FinishedProgress(kLauncher.size())), "checksum verified: qvlloader.exe");
     EXPECT_EQ(after(FinishedProgress(kWallet.size())), "checksum verified: quorvale-qt.exe");
@@ -179,7 +101,7 @@ TEST(SignedRelease, AListThatDoesNotVerifyStopsTheRunBeforeAnyDownload) {
         std::function<void(const NginxFixture&)> spoil;
         std::string reason;
     };
-    const std::string sums = "SHA256SUMS";
+    const std::string sums = "RELEASE";
     const std::vector<Case> cases = {
         {"a flipped byte in the list",
          [&](const NginxFixture& n) {
@@ -187,25 +109,28 @@ TEST(SignedRelease, AListThatDoesNotVerifyStopsTheRunBeforeAnyDownload) {
              list[3] = list[3] == '0' ? '1' : '0';
              n.WriteFile(sums, list);
          },
-         "the signature does not match the publisher's key"},
-        {"a signature by another key", [&](const NginxFixture& n) { other.SignRelease(n.Root()); },
-         "the signature does not match the publisher's key"},
-        {"no signature", [&](const NginxFixture& n) { fs::remove(n.Root() / "SHA256SUMS.sig"); },
-         "SHA256SUMS.sig could not be fetched (status 404)"},
+         "the signature matches none of the publisher's keys"},
+        {"a signature by a key that is not built in", [&](const NginxFixture& n) { other.SignRelease(n.Root()); },
+         "the signature matches none of the publisher's keys"},
+        {"no signature", [&](const NginxFixture& n) { fs::remove(n.Root() / "RELEASE.sig"); },
+         "RELEASE.sig could not be fetched (status 404)"},
         {"no list", [&](const NginxFixture& n) { fs::remove(n.Root() / sums); },
-         "SHA256SUMS could not be fetched (status 404)"},
+         "RELEASE could not be fetched (status 404)"},
+        {"an unknown line, rightly signed",
+         [&](const NginxFixture& n) { ServeManifest(n, ReadFileBytes(n.Root() / sums) + "mirror http://elsewhere/\n"); },
+         "line 8 is not a file line (file <sha256> <size> <name>)"},
         {"a list over the size bound, rightly signed",
          [&](const NginxFixture& n) {
              std::string list = ReadFileBytes(n.Root() / sums);
              const std::string line = list.substr(0, list.find('\n') + 1);
              while (list.size() <= 64 * 1024) list += line;
              n.WriteFile(sums, list);
-             n.WriteFile("SHA256SUMS.sig", BuildKey().Sign(list));
+             n.WriteFile("RELEASE.sig", BuildKey().Sign(list));
          },
-         "SHA256SUMS is larger than 65536 bytes"},
+         "RELEASE is larger than 65536 bytes"},
         {"a signature over the size bound",
-         [&](const NginxFixture& n) { n.WriteGeneratedFile("SHA256SUMS.sig", 64 * 1024 + 1); },
-         "SHA256SUMS.sig is larger than 65536 bytes"},
+         [&](const NginxFixture& n) { n.WriteGeneratedFile("RELEASE.sig", 64 * 1024 + 1); },
+         "RELEASE.sig is larger than 65536 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -228,7 +153,7 @@ TEST(SignedRelease, AListThatDoesNotVerifyStopsTheRunBeforeAnyDownload) {
         EXPECT_FALSE(Has(lines, "install program is checked"));
         EXPECT_EQ(Installed(machine), before);
         for (const std::string& request : RequestLines(nginx, requestsBefore))
-            EXPECT_TRUE(request.rfind("GET /SHA256SUMS", 0) == 0) << request;
+            EXPECT_TRUE(request.rfind("GET /RELEASE", 0) == 0) << request;
     }
 }
 
@@ -236,9 +161,7 @@ TEST(SignedRelease, AFileTheListDoesNotNameIsNotInstalled) {
     NginxFixture nginx;
     for (const ServedFile& f : Release()) nginx.WriteFile(f.name, f.bytes);
     // A list of the launcher alone.
-    const std::string list = Shell("cd '" + nginx.Root().string() + "' && sha256sum qvlloader.exe");
-    nginx.WriteFile("SHA256SUMS", list);
-    nginx.WriteFile("SHA256SUMS.sig", BuildKey().Sign(list));
+    ServeManifest(nginx, Manifest({{"qvlloader.exe", kLauncher}}));
     UserMachine machine;
     const std::string log = machine.Path("out/install.log");
     const RunResult run = Install(machine, nginx, log, "program");
@@ -250,7 +173,10 @@ TEST(SignedRelease, AFileTheListDoesNotNameIsNotInstalled) {
     EXPECT_TRUE(Has(lines, "not on the release list: quorvale-qt.exe was not installed"));
     EXPECT_EQ(ReadFileBytes(machine.Home() + "/Quorvale/qvlloader.exe"), kLauncher);
     EXPECT_FALSE(fs::exists(machine.Home() + "/Quorvale/quorvale-qt.exe"));
-    EXPECT_EQ(Installed(machine).size(), 1u);  // the launcher, and no temporary file
+    // The launcher and the record of the accepted release, no temporary file; the wallet was
+    // not asked for.
+    EXPECT_EQ(Installed(machine).size(), 2u);
+    for (const std::string& request : RequestLines(nginx)) EXPECT_NE(request, "GET /quorvale-qt.exe HTTP/1.0");
 }
 
 TEST(SignedRelease, ARefusedLauncherAloneStillEndsWithOne) {
@@ -294,9 +220,11 @@ TEST(SignedRelease, AKeylessBuildAsksForNoListAndLogsNoVerification) {
     EXPECT_EQ(RequestLines(nginx), (Lines{"GET /qvlloader.exe HTTP/1.0", "GET /quorvale-qt.exe HTTP/1.0",
                                           "GET //version.txt HTTP/1.0", "GET /qvlchain.exe HTTP/1.0"}));
     for (const std::string& line : ReadLines(log)) {
-        EXPECT_EQ(line.find("release list"), std::string::npos) << line;
+        EXPECT_EQ(line.find("release"), std::string::npos) << line;
         EXPECT_EQ(line.find("checksum"), std::string::npos) << line;
+        EXPECT_EQ(line.find("size mismatch"), std::string::npos) << line;
     }
+    EXPECT_FALSE(fs::exists(AcceptedRecord(machine)));
 }
 
 namespace {
@@ -319,7 +247,7 @@ std::string SignedList(const std::vector<ServedFile>& files) {
     TempDir dir;
     for (const ServedFile& f : files) dir.WriteFile(f.name, f.bytes);
     BuildKey().SignRelease(dir.Path());
-    return ReadFileBytes(dir / "SHA256SUMS") + '\0' + ReadFileBytes(dir / "SHA256SUMS.sig");
+    return ReadFileBytes(dir / "RELEASE") + '\0' + ReadFileBytes(dir / "RELEASE.sig");
 }
 
 }  // namespace
@@ -362,8 +290,8 @@ TEST(SignedRelease, AProxyThatRewritesBodiesCannotChangeWhatIsInstalled) {
     // And one that rewrites the list itself (its own hashes for its own files): refused whole.
     {
         std::string forged = list;
-        const std::string good = SignedList({{"qvlloader.exe", evilLauncher}});
-        forged.replace(0, 64, good.substr(0, 64));
+        const size_t digit = forged.find("file ") + 5;
+        forged[digit] = forged[digit] == '0' ? '1' : '0';
         ScriptedServer proxy(ProgramTaskScripts({forged, signature}));
         const RunResult run = machine.Run(QVLSETUP_SIGNED, {"--unattended", "--select", "program"},
                                           {{"QVL_TEST_BASE_URL", base}, {"http_proxy", "http://127.0.0.1:" + std::to_string(proxy.Port())}});

@@ -63,9 +63,9 @@ std::string OpensslKey::Sign(const std::string& text) const {
     return Shell("openssl dgst -sha256 -sign " + Quoted(private_.string()) + " " + Quoted(file.string()));
 }
 
-void OpensslKey::SignRelease(const std::filesystem::path& folder) const {
-    Shell("bash " + Quoted(SignReleaseScript()) + " " + Quoted(folder.string()) + " " + Quoted(private_.string()) +
-          " >/dev/null");
+void OpensslKey::SignRelease(const std::filesystem::path& folder, const std::string& options) const {
+    Shell("bash " + Quoted(SignReleaseScript()) + " " + Quoted(folder.string()) + " " + Quoted(private_.string()) + " " +
+          options + " >/dev/null");
 }
 
 }  // namespace qvl::test

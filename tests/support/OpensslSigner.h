@@ -22,8 +22,8 @@ public:
     std::array<uint8_t, 64> PublicPoint() const;
     // `openssl dgst -sha256 -sign` of `text` (DER).
     std::string Sign(const std::string& text) const;
-    // scripts/sign-release `folder` with this key.
-    void SignRelease(const std::filesystem::path& folder) const;
+    // scripts/sign-release `folder` with this key, and `options` ("--serial 5", ...).
+    void SignRelease(const std::filesystem::path& folder, const std::string& options = "") const;
 
 private:
     std::filesystem::path private_;

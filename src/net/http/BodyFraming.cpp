@@ -26,6 +26,24 @@ void TLengthFraming::Take(const char* data, int n, const std::function<void(cons
     left_ -= kept;
 }
 
+int TBoundedFraming::Wanted() {
+    if (overran_) return 0;
+    const int64_t bound = std::min<int64_t>(left_ + 1, kAnyAmount);
+    return static_cast<int>(inner_ ? std::min<int64_t>(inner_->Wanted(), bound) : bound);
+}
+
+void TBoundedFraming::Take(const char* data, int n, const std::function<void(const char*, int)>& keep) {
+    const auto bounded = [&](const char* d, int m) {
+        const int kept = static_cast<int>(std::min<int64_t>(m, left_));
+        if (kept > 0) keep(d, kept);
+        left_ -= kept;
+        if (kept < m) overran_ = true;
+    };
+    if (overran_) return;
+    if (inner_) inner_->Take(data, n, bounded);
+    else bounded(data, n);
+}
+
 int TChunkedFraming::Wanted() {
     return state_ == State::Done || state_ == State::Failed ? 0 : kAnyAmount;
 }

@@ -48,4 +48,21 @@ private:
     std::string error_;
 };
 
+// A bound on another framing's data (or, without one, on a body that ends at the close): at
+// most `limit` data bytes are kept. It asks for one byte beyond the limit, so that a body
+// running past it is seen, never kept, and wants nothing more from then on.
+class TBoundedFraming : public TCaptureFraming {
+public:
+    TBoundedFraming(TCaptureFraming* inner, int64_t limit) : inner_(inner), left_(limit) {}
+    int Wanted() override;
+    void Take(const char* data, int n, const std::function<void(const char*, int)>& keep) override;
+    // Data came beyond the limit (and was dropped).
+    bool Overran() const { return overran_; }
+
+private:
+    TCaptureFraming* inner_;
+    int64_t left_;
+    bool overran_ = false;
+};
+
 }  // namespace qvl

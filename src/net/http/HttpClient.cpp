@@ -218,10 +218,11 @@ void THttpClient::RunCommand() {
             Connect();
             SendRequest();
             ReplyCode = 0;
+            SizeRefusal.clear();
             ReadResponseHeader();
             follow = RedirectTarget(target);
             CaptureBody();
-            if (ReplyCode < 300) {
+            if (ReplyCode < 300 && SizeRefusal.empty()) {
                 if (OnSuccess) OnSuccess(CurrentCmd);
                 StatusMessage(2, "Transaction Completed");
             } else if (follow) {
@@ -524,15 +525,34 @@ void THttpClient::CaptureBody() {
         length = f.get();
         framing = std::move(f);
     }
-    if (InputFileMode) CaptureFile(Body, framing.get());
-    else CaptureString(Body, -1, framing.get());
+    SizeRefusal.clear();
+    const bool sized = ExactBodySize >= 0 && !noBody;
+    if (sized && ReplyCode < 300 && ContentLengthSeen && BytesTotal != ExactBodySize) {
+        // Refused before a byte of the body: the body file is only emptied.
+        SizeRefusal = "the server announced " + std::to_string(BytesTotal) + " bytes";
+        length = nullptr;
+        framing = std::make_unique<TLengthFraming>(0);
+    }
+    std::unique_ptr<TBoundedFraming> bound;
+    if (sized && SizeRefusal.empty()) bound = std::make_unique<TBoundedFraming>(framing.get(), ExactBodySize);
+    TCaptureFraming* const capture = bound ? bound.get() : framing.get();
+    if (InputFileMode) CaptureFile(Body, capture);
+    else CaptureString(Body, -1, capture);
 
     // Only a body kept as a success must be whole; a failure or a redirection is reported as
     // what it is.
-    if (ReplyCode >= 300) return;
+    if (ReplyCode >= 300 || !SizeRefusal.empty()) return;
+    if (chunks && !chunks->Error().empty()) throw ESockError(chunks->Error());
+    if (bound && bound->Overran()) {
+        SizeRefusal = "the body ran past " + std::to_string(ExactBodySize) + " bytes";
+        return;
+    }
+    if (bound && BytesRecvd < ExactBodySize) {
+        SizeRefusal = "the body ended after " + std::to_string(BytesRecvd) + " bytes";
+        return;
+    }
     if (chunks && !chunks->Complete())
-        throw ESockError(!chunks->Error().empty() ? chunks->Error()
-                                                  : std::string("Chunked reply body ended before its last chunk"));
+        throw ESockError("Chunked reply body ended before its last chunk");
     if (length && !length->Complete())
         throw ESockError("Reply body too short: " + std::to_string(BytesRecvd) + " of " +
                          std::to_string(BytesTotal) + " bytes received");

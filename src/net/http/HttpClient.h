@@ -107,6 +107,14 @@ public:
     // one). ReadResponseHeader also keeps the reply's status line, with its line end, in the
     // engine's LastReply.
     bool ContentLengthSeen = false;
+    // The size a success's body must have (a signed download's), or -1 for any. With one, a
+    // success whose Content-Length says otherwise ends before its body (none of it is received);
+    // a body that runs past it is ended there (not a byte more kept); one that ends short is
+    // short. Each of these reaches OnFailure instead of OnSuccess, with SizeRefusal saying why.
+    // A failure's or a redirection's body is cut at this size too. Never reset by a command.
+    int64_t ExactBodySize = -1;
+    // Why the last reply's body was refused for its size; empty when it was not.
+    std::string SizeRefusal;
 
     // ---- Commands (each returns when its cycle ends) -------------------------------------------
     virtual void Options(const std::string& URL);
